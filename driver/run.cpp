@@ -1,0 +1,81 @@
+/* run.cpp -- the transfer: dagoma0.g and the pipe are created, the
+ * generator thread streams the toolpath and the receive loop stores it. */
+#include "driver.h"
+
+#include "../link/link.h"
+#include "../toolpath/toolpath.h"
+
+#define COMPLETION_TEXT "Created file:     dagoma0.g (in current directory)"
+#define GENERATOR_END_WAIT_MS 2000
+
+void end_run(int status) {
+    ExitProcess((UINT)status);
+}
+
+static void report_receive_failure(ReceiveResult result) {
+    switch (result) {
+    case RECEIVE_FILE_FAILED:
+        report_system_error("Cannot write " OUTPUT_FILE_NAME, receive_status.error);
+        break;
+    case RECEIVE_LINK_BROKEN:
+        report_system_error("The link to the generator broke", receive_status.error);
+        break;
+    case RECEIVE_BAD_MESSAGE:
+        report_error("The link to the generator broke: a message was empty or longer than 47 bytes.\n");
+        break;
+    case RECEIVE_DONE:
+        break;
+    }
+}
+
+int run_transfer(HANDLE input, HANDLE output) {
+    HANDLE file = create_output_file();
+    if (file == INVALID_HANDLE_VALUE) {
+        report_system_error("Cannot create " OUTPUT_FILE_NAME, GetLastError());
+        end_run(1);
+    }
+    HANDLE pipe = create_link_server();
+    if (pipe == INVALID_HANDLE_VALUE) {
+        report_error("Cannot create named pipe.\n");
+        CloseHandle(file);
+        end_run(1);
+    }
+    HANDLE thread = CreateThread(NULL, 0, generator_thread, NULL, 0, NULL);
+    if (thread == NULL) {
+        report_error("Cannot create thread.\n");
+        CloseHandle(file);
+        end_run(1);
+    }
+    wait_for_client(pipe);
+
+    ProgressBar bar;
+    reset_progress(&bar, output);
+    FlushConsoleInputBuffer(input);
+    ReceiveResult result = receive_loop(pipe, file, &bar);
+    if (result != RECEIVE_DONE) {
+        report_receive_failure(result);
+        end_run(1);
+    }
+    /* Every byte is in the file, or the failure is told, before the
+     * completion line. */
+    if (!FlushFileBuffers(file)) {
+        report_system_error("Cannot write " OUTPUT_FILE_NAME, GetLastError());
+        end_run(1);
+    }
+
+    COORD position;
+    position.X = 4;
+    position.Y = 15;
+    SetConsoleCursorPosition(output, position);
+    DWORD written = 0;
+    WriteConsoleA(output, COMPLETION_TEXT, (DWORD)(sizeof COMPLETION_TEXT - 1), &written, NULL);
+
+    /* The generator closes its end right after the last reply; waiting for
+     * it means the server end is never cut while the thread still uses it. */
+    WaitForSingleObject(thread, GENERATOR_END_WAIT_MS);
+    if (!close_link_and_file(pipe, file)) {
+        report_system_error("Cannot close " OUTPUT_FILE_NAME, GetLastError());
+        end_run(1);
+    }
+    return 0;
+}

@@ -1,0 +1,99 @@
+/* link.cpp -- both ends of the pipe link: the sender, which waits for a
+ * one-byte reply after every line, and the receive loop, which stores each
+ * line in dagoma0.g, replies, and shows it. */
+#include "link.h"
+
+#include <string.h>
+
+ReceiveStatus receive_status;
+
+/* Consecutive failed reads after which a link counts as broken for good. */
+#define READ_RETRIES 1000
+
+HANDLE create_output_file(void) {
+    return CreateFileA(OUTPUT_FILE_NAME, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+HANDLE create_link_server(void) {
+    return CreateNamedPipeA(LINK_PIPE_NAME, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
+                            LINK_INSTANCES, LINK_BUFFER_BYTES, LINK_BUFFER_BYTES, 0, NULL);
+}
+
+void wait_for_client(HANDLE pipe) {
+    /* A client that came first makes this fail with ERROR_PIPE_CONNECTED:
+     * connected all the same. */
+    ConnectNamedPipe(pipe, NULL);
+}
+
+HANDLE open_link_client(void) {
+    HANDLE pipe = CreateFileA(LINK_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (pipe == INVALID_HANDLE_VALUE) report_error("Cannot open pipe.\n");
+    return pipe;
+}
+
+/* An error after which the pipe will never give another byte. */
+static int link_gone(DWORD error) {
+    return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_NO_DATA ||
+           error == ERROR_INVALID_HANDLE;
+}
+
+BOOL send_command(HANDLE pipe, const char *text) {
+    DWORD written = 0;
+    if (!WriteFile(pipe, text, (DWORD)strlen(text), &written, NULL) && link_gone(GetLastError())) return FALSE;
+    char reply;
+    for (int failures = 0;;) {
+        DWORD got = 0;
+        if (ReadFile(pipe, &reply, 1, &got, NULL) && got == 1) return TRUE;
+        if (!link_gone(GetLastError()) && ++failures < READ_RETRIES) {
+            Sleep(1);
+            continue;
+        }
+        return FALSE;
+    }
+}
+
+ReceiveResult receive_loop(HANDLE pipe, HANDLE file, ProgressBar *bar) {
+    char receive_buffer[RECEIVE_BUFFER_BYTES];
+    memset(receive_buffer, 0, sizeof receive_buffer);
+    receive_status.message_count = 0;
+    receive_status.error = ERROR_SUCCESS;
+    for (;;) {
+        memset(receive_buffer, ' ', MAX_MESSAGE_BYTES);
+        DWORD n = 0;
+        int failures = 0;
+        while (!ReadFile(pipe, receive_buffer, MAX_MESSAGE_BYTES, &n, NULL)) {
+            DWORD error = GetLastError();
+            if (link_gone(error) || ++failures >= READ_RETRIES) {
+                receive_status.error = error;
+                return RECEIVE_LINK_BROKEN;
+            }
+            Sleep(1); /* a failing read is retried, never spun on */
+        }
+        if (receive_buffer[0] == '-' && strncmp(receive_buffer, END_MARKER, 5) == 0) break;
+        if (n == 0) return RECEIVE_BAD_MESSAGE;
+        if (n == MAX_MESSAGE_BYTES) {
+            /* a message that fills the read may have more bytes behind it */
+            DWORD left = 0;
+            if (PeekNamedPipe(pipe, NULL, 0, NULL, &left, NULL) && left > 0) return RECEIVE_BAD_MESSAGE;
+        }
+        receive_status.message_count++;
+        advance_progress(bar, receive_status.message_count);
+        DWORD written = 0;
+        if (!WriteFile(file, receive_buffer, n, &written, NULL) || written != n) {
+            receive_status.error = GetLastError();
+            return RECEIVE_FILE_FAILED;
+        }
+        WriteFile(pipe, ACK, 1, &written, NULL);
+        show_live_line(bar, receive_buffer, n);
+    }
+    close_progress_bar(bar);
+    DWORD written = 0;
+    WriteFile(pipe, ACK, 1, &written, NULL);
+    return RECEIVE_DONE;
+}
+
+BOOL close_link_and_file(HANDLE pipe, HANDLE file) {
+    DisconnectNamedPipe(pipe);
+    CloseHandle(pipe);
+    return CloseHandle(file);
+}

@@ -1,0 +1,337 @@
+/* pipe.cpp -- named pipes for the POSIX layer.
+ *
+ * A pipe here only ever joins two threads of one process, so its data path
+ * is in-process: each direction is a 256-byte ring with a byte count that
+ * the writer publishes in one store, a short spin and then a futex wait on
+ * the reading side, and a wake only when the other side sleeps. One write is
+ * therefore taken whole by one read that asks for at least as many bytes.
+ *
+ * The name and the instance limit hold across processes: each server end
+ * holds an abstract Unix socket name "<pipe name>#<instance>", which the
+ * kernel releases when the process dies, so a killed run never blocks the
+ * next one. A client that opens the name joins a waiting server end of its
+ * own process, never another run's. */
+#include "posix_internal.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#define RING_BYTES 256u
+#define MAX_PIPES 8
+#define PIPE_NAME_BYTES 96
+#define SPIN_ROUNDS 4000
+
+struct PipeRing {
+    alignas(64) std::atomic<uint32_t> head; /* bytes written, all time */
+    std::atomic<uint32_t> reader_waiting;
+    std::atomic<uint32_t> reader_events;    /* futex word of the reader */
+    alignas(64) std::atomic<uint32_t> tail; /* bytes read, all time */
+    std::atomic<uint32_t> writer_waiting;
+    std::atomic<uint32_t> writer_events;    /* futex word of the writer */
+    alignas(64) char data[RING_BYTES];
+};
+
+struct PipeInstance {
+    int in_use;             /* guarded by pipes_lock */
+    char name[PIPE_NAME_BYTES];
+    int registry_fd;
+    int server_open;        /* guarded by pipes_lock */
+    int client_open;        /* guarded by pipes_lock */
+    int client_attached;    /* guarded by pipes_lock: a client has joined */
+    std::atomic<uint32_t> connect_events; /* futex word of ConnectNamedPipe */
+    std::atomic<uint32_t> broken;         /* an end closed or disconnected */
+    PipeRing to_server;
+    PipeRing to_client;
+};
+
+static PipeInstance pipes[MAX_PIPES];
+static pthread_mutex_t pipes_lock = PTHREAD_MUTEX_INITIALIZER;
+
+int is_pipe_name(const char *name) {
+    return strncmp(name, "\\\\.\\pipe\\", 9) == 0;
+}
+
+static inline void cpu_relax(void) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+/* Wakes whoever sleeps on one side of a ring, only if it sleeps. */
+static void wake_if_waiting(std::atomic<uint32_t> *waiting, std::atomic<uint32_t> *events) {
+    if (waiting->load()) {
+        events->fetch_add(1);
+        futex_wake_all(events);
+    }
+}
+
+static void wake_always(std::atomic<uint32_t> *events) {
+    events->fetch_add(1);
+    futex_wake_all(events);
+}
+
+/* Waits until ready() holds or the pipe is broken: spin, then sleep. */
+template <typename Ready>
+static void wait_for(PipeInstance *pipe, std::atomic<uint32_t> *waiting, std::atomic<uint32_t> *events,
+                     Ready ready) {
+    for (int i = 0; i < SPIN_ROUNDS; i++) {
+        if (ready() || pipe->broken.load(std::memory_order_relaxed)) return;
+        cpu_relax();
+    }
+    for (;;) {
+        waiting->store(1);
+        uint32_t seen = events->load();
+        if (ready() || pipe->broken.load()) break;
+        futex_wait(events, seen);
+    }
+    waiting->store(0);
+}
+
+static int registry_claim(const char *name, DWORD max_instances) {
+    for (DWORD instance = 0; instance < max_instances; instance++) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            set_error_from_errno(errno);
+            return -1;
+        }
+        struct sockaddr_un address;
+        memset(&address, 0, sizeof address);
+        address.sun_family = AF_UNIX;
+        /* abstract name: a leading zero byte, released with the socket */
+        int length = snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "quombax-pipe:%s#%u", name,
+                              (unsigned)instance);
+        socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length);
+        if (bind(fd, (struct sockaddr *)&address, size) == 0) return fd;
+        int saved = errno;
+        close(fd);
+        if (saved != EADDRINUSE) {
+            set_error_from_errno(saved);
+            return -1;
+        }
+    }
+    SetLastError(ERROR_PIPE_BUSY);
+    return -1;
+}
+
+HANDLE CreateNamedPipeA(LPCSTR name, DWORD open_mode, DWORD pipe_mode, DWORD max_instances,
+                        DWORD out_buffer_size, DWORD in_buffer_size, DWORD default_timeout,
+                        LPSECURITY_ATTRIBUTES security) {
+    (void)open_mode; (void)pipe_mode; (void)out_buffer_size; (void)in_buffer_size;
+    (void)default_timeout; (void)security;
+    if (name == 0 || !is_pipe_name(name) || strlen(name) >= PIPE_NAME_BYTES || max_instances == 0 ||
+        max_instances > PIPE_UNLIMITED_INSTANCES) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = allocate_object(OBJECT_PIPE_SERVER);
+    if (handle == INVALID_HANDLE_VALUE) return handle;
+    pthread_mutex_lock(&pipes_lock);
+    int index = -1;
+    for (int i = 0; i < MAX_PIPES; i++) {
+        if (!pipes[i].in_use) {
+            index = i;
+            break;
+        }
+    }
+    int fd = index < 0 ? -1 : registry_claim(name, max_instances);
+    if (index < 0 || fd < 0) {
+        if (index < 0) SetLastError(ERROR_PIPE_BUSY);
+        pthread_mutex_unlock(&pipes_lock);
+        DWORD saved = GetLastError();
+        release_object(handle);
+        SetLastError(saved);
+        return INVALID_HANDLE_VALUE;
+    }
+    PipeInstance *pipe = &pipes[index];
+    pipe->in_use = 1;
+    snprintf(pipe->name, sizeof pipe->name, "%s", name);
+    pipe->registry_fd = fd;
+    pipe->server_open = 1;
+    pipe->client_open = 0;
+    pipe->client_attached = 0;
+    pipe->broken.store(0);
+    pipe->to_server.head.store(0);
+    pipe->to_server.tail.store(0);
+    pipe->to_client.head.store(0);
+    pipe->to_client.tail.store(0);
+    pthread_mutex_unlock(&pipes_lock);
+    ((PosixObject *)handle)->pipe = index;
+    SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
+HANDLE pipe_open_client(const char *name) {
+    HANDLE handle = allocate_object(OBJECT_PIPE_CLIENT);
+    if (handle == INVALID_HANDLE_VALUE) return handle;
+    pthread_mutex_lock(&pipes_lock);
+    int found = -1, busy = 0;
+    for (int i = 0; i < MAX_PIPES; i++) {
+        PipeInstance *pipe = &pipes[i];
+        if (!pipe->in_use || !pipe->server_open || pipe->broken.load() || strcmp(pipe->name, name) != 0)
+            continue;
+        if (pipe->client_attached) {
+            busy = 1;
+            continue;
+        }
+        found = i;
+        break;
+    }
+    if (found < 0) {
+        pthread_mutex_unlock(&pipes_lock);
+        release_object(handle);
+        SetLastError(busy ? ERROR_PIPE_BUSY : ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    PipeInstance *pipe = &pipes[found];
+    pipe->client_attached = 1;
+    pipe->client_open = 1;
+    pthread_mutex_unlock(&pipes_lock);
+    ((PosixObject *)handle)->pipe = found;
+    wake_always(&pipe->connect_events);
+    SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
+BOOL ConnectNamedPipe(HANDLE handle, LPOVERLAPPED overlapped) {
+    (void)overlapped;
+    PosixObject *object = object_from_handle(handle, OBJECT_PIPE_SERVER);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    PipeInstance *pipe = &pipes[object->pipe];
+    pthread_mutex_lock(&pipes_lock);
+    int attached = pipe->client_attached;
+    pthread_mutex_unlock(&pipes_lock);
+    if (attached) {
+        SetLastError(pipe->broken.load() ? ERROR_NO_DATA : ERROR_PIPE_CONNECTED);
+        return FALSE;
+    }
+    for (;;) {
+        uint32_t seen = pipe->connect_events.load();
+        pthread_mutex_lock(&pipes_lock);
+        attached = pipe->client_attached;
+        pthread_mutex_unlock(&pipes_lock);
+        if (attached) break;
+        futex_wait(&pipe->connect_events, seen);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+static PipeInstance *pipe_of(PosixObject *object) { return &pipes[object->pipe]; }
+
+BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *written) {
+    PipeInstance *pipe = pipe_of(object);
+    PipeRing *ring = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_client : &pipe->to_server;
+    const char *bytes = (const char *)data;
+    DWORD done = 0;
+    while (done < count) {
+        if (pipe->broken.load()) {
+            SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_NO_DATA : ERROR_PIPE_NOT_CONNECTED);
+            if (written) *written = done;
+            return FALSE;
+        }
+        uint32_t head = ring->head.load(std::memory_order_relaxed);
+        uint32_t free_bytes = RING_BYTES - (head - ring->tail.load(std::memory_order_acquire));
+        if (free_bytes == 0) {
+            wait_for(pipe, &ring->writer_waiting, &ring->writer_events, [ring, head] {
+                return head - ring->tail.load(std::memory_order_acquire) < RING_BYTES;
+            });
+            continue;
+        }
+        uint32_t chunk = count - done < free_bytes ? count - done : free_bytes;
+        for (uint32_t i = 0; i < chunk; i++) ring->data[(head + i) % RING_BYTES] = bytes[done + i];
+        ring->head.store(head + chunk);
+        wake_if_waiting(&ring->reader_waiting, &ring->reader_events);
+        done += chunk;
+    }
+    if (written) *written = done;
+    return TRUE;
+}
+
+BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) {
+    PipeInstance *pipe = pipe_of(object);
+    PipeRing *ring = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
+    uint32_t tail = ring->tail.load(std::memory_order_relaxed);
+    wait_for(pipe, &ring->reader_waiting, &ring->reader_events,
+             [ring, tail] { return ring->head.load(std::memory_order_acquire) != tail; });
+    uint32_t available = ring->head.load(std::memory_order_acquire) - tail;
+    if (available == 0) { /* only a broken pipe ends the wait empty */
+        SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_BROKEN_PIPE : ERROR_PIPE_NOT_CONNECTED);
+        return FALSE;
+    }
+    if (count == 0) return TRUE;
+    uint32_t chunk = available < count ? available : count;
+    char *bytes = (char *)data;
+    for (uint32_t i = 0; i < chunk; i++) bytes[i] = ring->data[(tail + i) % RING_BYTES];
+    ring->tail.store(tail + chunk);
+    wake_if_waiting(&ring->writer_waiting, &ring->writer_events);
+    if (read_count) *read_count = chunk;
+    return TRUE;
+}
+
+BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read_count,
+                   LPDWORD total_available, LPDWORD left_this_message) {
+    PosixObject *object = object_from_handle(handle, OBJECT_PIPE_SERVER);
+    if (!object) object = object_from_handle(handle, OBJECT_PIPE_CLIENT);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    PipeInstance *pipe = pipe_of(object);
+    PipeRing *ring = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
+    uint32_t tail = ring->tail.load(std::memory_order_relaxed);
+    uint32_t available = ring->head.load(std::memory_order_acquire) - tail;
+    if (available == 0 && pipe->broken.load()) {
+        SetLastError(ERROR_BROKEN_PIPE);
+        return FALSE;
+    }
+    uint32_t chunk = available < buffer_size ? available : buffer_size;
+    for (uint32_t i = 0; buffer && i < chunk; i++) ((char *)buffer)[i] = ring->data[(tail + i) % RING_BYTES];
+    if (read_count) *read_count = buffer ? chunk : 0;
+    if (total_available) *total_available = available;
+    if (left_this_message) *left_this_message = 0;
+    return TRUE;
+}
+
+static void break_pipe(PipeInstance *pipe) {
+    pipe->broken.store(1);
+    wake_always(&pipe->to_server.reader_events);
+    wake_always(&pipe->to_server.writer_events);
+    wake_always(&pipe->to_client.reader_events);
+    wake_always(&pipe->to_client.writer_events);
+    wake_always(&pipe->connect_events);
+}
+
+BOOL DisconnectNamedPipe(HANDLE handle) {
+    PosixObject *object = object_from_handle(handle, OBJECT_PIPE_SERVER);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    /* The client's end is cut off; this layer does not reconnect an instance. */
+    break_pipe(pipe_of(object));
+    return TRUE;
+}
+
+BOOL pipe_close(PosixObject *object) {
+    PipeInstance *pipe = pipe_of(object);
+    break_pipe(pipe);
+    pthread_mutex_lock(&pipes_lock);
+    if (object->kind == OBJECT_PIPE_SERVER) {
+        pipe->server_open = 0;
+        close(pipe->registry_fd);
+        pipe->registry_fd = -1;
+    } else {
+        pipe->client_open = 0;
+    }
+    if (!pipe->server_open && !pipe->client_open) pipe->in_use = 0;
+    pthread_mutex_unlock(&pipes_lock);
+    release_object((HANDLE)object);
+    return TRUE;
+}
