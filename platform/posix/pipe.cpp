@@ -1,10 +1,11 @@
 /* pipe.cpp -- named pipes for the POSIX layer.
  *
  * A pipe here only ever joins two threads of one process, so its data path
- * is in-process: each direction is a 256-byte ring with a byte count that
- * the writer publishes in one store, a short spin and then a futex wait on
- * the reading side, and a wake only when the other side sleeps. One write is
- * therefore taken whole by one read that asks for at least as many bytes.
+ * is in-process: each direction is one cache-line slot with a byte count
+ * that the writer publishes in one store, a short spin and then a futex wait
+ * on the waiting side, and a wake only when the other side sleeps. One write
+ * of up to 56 bytes is therefore taken whole by one read that asks for at
+ * least as many bytes.
  *
  * The name and the instance limit hold across processes: each server end
  * holds an abstract Unix socket name "<pipe name>#<instance>", which the
@@ -20,19 +21,23 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#define RING_BYTES 256u
+#define SLOT_BYTES 56u
 #define MAX_PIPES 8
 #define PIPE_NAME_BYTES 96
 #define SPIN_ROUNDS 4000
 
-struct PipeRing {
-    alignas(64) std::atomic<uint32_t> head; /* bytes written, all time */
-    std::atomic<uint32_t> reader_waiting;
-    std::atomic<uint32_t> reader_events;    /* futex word of the reader */
-    alignas(64) std::atomic<uint32_t> tail; /* bytes read, all time */
+/* One direction of a pipe: a slot of one cache line that holds the bytes
+ * of one write (a longer write goes through it in pieces). The writer fills
+ * it only when it is empty and publishes the count in one store; the reader
+ * takes bytes from `start` and empties it when all are taken. */
+struct PipeSlot {
+    alignas(64) std::atomic<uint32_t> count; /* bytes in the slot, 0 when empty */
+    uint32_t start;                          /* reader's: first byte not yet taken */
+    char data[SLOT_BYTES];
+    alignas(64) std::atomic<uint32_t> reader_waiting;
+    std::atomic<uint32_t> reader_events;     /* futex word of the reader */
     std::atomic<uint32_t> writer_waiting;
-    std::atomic<uint32_t> writer_events;    /* futex word of the writer */
-    alignas(64) char data[RING_BYTES];
+    std::atomic<uint32_t> writer_events;     /* futex word of the writer */
 };
 
 struct PipeInstance {
@@ -44,8 +49,8 @@ struct PipeInstance {
     int client_attached;    /* guarded by pipes_lock: a client has joined */
     std::atomic<uint32_t> connect_events; /* futex word of ConnectNamedPipe */
     std::atomic<uint32_t> broken;         /* an end closed or disconnected */
-    PipeRing to_server;
-    PipeRing to_client;
+    PipeSlot to_server;
+    PipeSlot to_client;
 };
 
 static PipeInstance pipes[MAX_PIPES];
@@ -61,7 +66,7 @@ static inline void cpu_relax(void) {
 #endif
 }
 
-/* Wakes whoever sleeps on one side of a ring, only if it sleeps. */
+/* Wakes whoever sleeps on one side of a slot, only if it sleeps. */
 static void wake_if_waiting(std::atomic<uint32_t> *waiting, std::atomic<uint32_t> *events) {
     if (waiting->load()) {
         events->fetch_add(1);
@@ -154,10 +159,10 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD open_mode, DWORD pipe_mode, DWORD max
     pipe->client_open = 0;
     pipe->client_attached = 0;
     pipe->broken.store(0);
-    pipe->to_server.head.store(0);
-    pipe->to_server.tail.store(0);
-    pipe->to_client.head.store(0);
-    pipe->to_client.tail.store(0);
+    pipe->to_server.count.store(0);
+    pipe->to_server.start = 0;
+    pipe->to_client.count.store(0);
+    pipe->to_client.start = 0;
     pthread_mutex_unlock(&pipes_lock);
     ((PosixObject *)handle)->pipe = index;
     SetLastError(ERROR_SUCCESS);
@@ -227,27 +232,21 @@ static PipeInstance *pipe_of(PosixObject *object) { return &pipes[object->pipe];
 
 BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *written) {
     PipeInstance *pipe = pipe_of(object);
-    PipeRing *ring = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_client : &pipe->to_server;
+    PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_client : &pipe->to_server;
     const char *bytes = (const char *)data;
     DWORD done = 0;
     while (done < count) {
-        if (pipe->broken.load()) {
+        wait_for(pipe, &slot->writer_waiting, &slot->writer_events,
+                 [slot] { return slot->count.load(std::memory_order_acquire) == 0; });
+        if (pipe->broken.load(std::memory_order_relaxed)) {
             SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_NO_DATA : ERROR_PIPE_NOT_CONNECTED);
             if (written) *written = done;
             return FALSE;
         }
-        uint32_t head = ring->head.load(std::memory_order_relaxed);
-        uint32_t free_bytes = RING_BYTES - (head - ring->tail.load(std::memory_order_acquire));
-        if (free_bytes == 0) {
-            wait_for(pipe, &ring->writer_waiting, &ring->writer_events, [ring, head] {
-                return head - ring->tail.load(std::memory_order_acquire) < RING_BYTES;
-            });
-            continue;
-        }
-        uint32_t chunk = count - done < free_bytes ? count - done : free_bytes;
-        for (uint32_t i = 0; i < chunk; i++) ring->data[(head + i) % RING_BYTES] = bytes[done + i];
-        ring->head.store(head + chunk);
-        wake_if_waiting(&ring->reader_waiting, &ring->reader_events);
+        uint32_t chunk = count - done < SLOT_BYTES ? count - done : SLOT_BYTES;
+        memcpy(slot->data, bytes + done, chunk);
+        slot->count.store(chunk, std::memory_order_seq_cst);
+        wake_if_waiting(&slot->reader_waiting, &slot->reader_events);
         done += chunk;
     }
     if (written) *written = done;
@@ -256,21 +255,24 @@ BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *writt
 
 BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) {
     PipeInstance *pipe = pipe_of(object);
-    PipeRing *ring = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
-    uint32_t tail = ring->tail.load(std::memory_order_relaxed);
-    wait_for(pipe, &ring->reader_waiting, &ring->reader_events,
-             [ring, tail] { return ring->head.load(std::memory_order_acquire) != tail; });
-    uint32_t available = ring->head.load(std::memory_order_acquire) - tail;
-    if (available == 0) { /* only a broken pipe ends the wait empty */
+    PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
+    wait_for(pipe, &slot->reader_waiting, &slot->reader_events,
+             [slot] { return slot->count.load(std::memory_order_acquire) != 0; });
+    uint32_t filled = slot->count.load(std::memory_order_acquire);
+    if (filled == 0) { /* only a broken pipe ends the wait empty */
         SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_BROKEN_PIPE : ERROR_PIPE_NOT_CONNECTED);
         return FALSE;
     }
-    if (count == 0) return TRUE;
+    uint32_t available = filled - slot->start;
     uint32_t chunk = available < count ? available : count;
-    char *bytes = (char *)data;
-    for (uint32_t i = 0; i < chunk; i++) bytes[i] = ring->data[(tail + i) % RING_BYTES];
-    ring->tail.store(tail + chunk);
-    wake_if_waiting(&ring->writer_waiting, &ring->writer_events);
+    memcpy(data, slot->data + slot->start, chunk);
+    if (chunk == available) {
+        slot->start = 0;
+        slot->count.store(0, std::memory_order_seq_cst);
+        wake_if_waiting(&slot->writer_waiting, &slot->writer_events);
+    } else {
+        slot->start += chunk;
+    }
     if (read_count) *read_count = chunk;
     return TRUE;
 }
@@ -284,15 +286,15 @@ BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read
         return FALSE;
     }
     PipeInstance *pipe = pipe_of(object);
-    PipeRing *ring = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
-    uint32_t tail = ring->tail.load(std::memory_order_relaxed);
-    uint32_t available = ring->head.load(std::memory_order_acquire) - tail;
+    PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
+    uint32_t filled = slot->count.load(std::memory_order_acquire);
+    uint32_t available = filled ? filled - slot->start : 0;
     if (available == 0 && pipe->broken.load()) {
         SetLastError(ERROR_BROKEN_PIPE);
         return FALSE;
     }
     uint32_t chunk = available < buffer_size ? available : buffer_size;
-    for (uint32_t i = 0; buffer && i < chunk; i++) ((char *)buffer)[i] = ring->data[(tail + i) % RING_BYTES];
+    if (buffer) memcpy(buffer, slot->data + slot->start, chunk);
     if (read_count) *read_count = buffer ? chunk : 0;
     if (total_available) *total_available = available;
     if (left_this_message) *left_this_message = 0;
