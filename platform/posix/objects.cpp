@@ -285,7 +285,15 @@ BOOL FlushFileBuffers(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    return file_flush(object);
+    if (!file_flush(object)) return FALSE;
+    /* The bytes go on to the device, so that a failure the system only
+     * finds when it writes them back is told here. A device that cannot
+     * be synchronised (/dev/null, a terminal) has nothing to wait for. */
+    if (fdatasync(object->fd) != 0 && errno != EINVAL && errno != EROFS) {
+        set_error_from_errno(errno);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL CloseHandle(HANDLE handle) {

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #define SLOT_BYTES 56u
+#define SLOT_EMPTY_WRITE 0x80000000u /* the count of a slot that holds a write of 0 bytes */
 #define MAX_PIPES 8
 #define PIPE_NAME_BYTES 96
 #define SPIN_ROUNDS 4000
@@ -235,20 +236,23 @@ BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *writt
     PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_client : &pipe->to_server;
     const char *bytes = (const char *)data;
     DWORD done = 0;
-    while (done < count) {
+    do {
+        /* seq_cst: against the reader's store of its waiting flag, so that
+         * one of the two sides always sees the other */
         wait_for(pipe, &slot->writer_waiting, &slot->writer_events,
-                 [slot] { return slot->count.load(std::memory_order_acquire) == 0; });
+                 [slot] { return slot->count.load(std::memory_order_seq_cst) == 0; });
         if (pipe->broken.load(std::memory_order_relaxed)) {
             SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_NO_DATA : ERROR_PIPE_NOT_CONNECTED);
             if (written) *written = done;
             return FALSE;
         }
         uint32_t chunk = count - done < SLOT_BYTES ? count - done : SLOT_BYTES;
-        memcpy(slot->data, bytes + done, chunk);
-        slot->count.store(chunk, std::memory_order_seq_cst);
+        if (chunk) memcpy(slot->data, bytes + done, chunk);
+        /* A write of 0 bytes still reaches the reader, as one read of 0 bytes. */
+        slot->count.store(chunk ? chunk : SLOT_EMPTY_WRITE, std::memory_order_seq_cst);
         wake_if_waiting(&slot->reader_waiting, &slot->reader_events);
         done += chunk;
-    }
+    } while (done < count);
     if (written) *written = done;
     return TRUE;
 }
@@ -257,15 +261,16 @@ BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) 
     PipeInstance *pipe = pipe_of(object);
     PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
     wait_for(pipe, &slot->reader_waiting, &slot->reader_events,
-             [slot] { return slot->count.load(std::memory_order_acquire) != 0; });
+             [slot] { return slot->count.load(std::memory_order_seq_cst) != 0; });
     uint32_t filled = slot->count.load(std::memory_order_acquire);
     if (filled == 0) { /* only a broken pipe ends the wait empty */
         SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_BROKEN_PIPE : ERROR_PIPE_NOT_CONNECTED);
         return FALSE;
     }
+    if (filled == SLOT_EMPTY_WRITE) filled = 0; /* taken as a read of 0 bytes */
     uint32_t available = filled - slot->start;
     uint32_t chunk = available < count ? available : count;
-    memcpy(data, slot->data + slot->start, chunk);
+    if (chunk) memcpy(data, slot->data + slot->start, chunk);
     if (chunk == available) {
         slot->start = 0;
         slot->count.store(0, std::memory_order_seq_cst);
@@ -288,7 +293,7 @@ BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read
     PipeInstance *pipe = pipe_of(object);
     PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
     uint32_t filled = slot->count.load(std::memory_order_acquire);
-    uint32_t available = filled ? filled - slot->start : 0;
+    uint32_t available = filled && filled != SLOT_EMPTY_WRITE ? filled - slot->start : 0;
     if (available == 0 && pipe->broken.load()) {
         SetLastError(ERROR_BROKEN_PIPE);
         return FALSE;
