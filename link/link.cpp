@@ -22,11 +22,54 @@ HANDLE create_link_server(void) {
 void wait_for_client(HANDLE pipe) {
     /* A client that came first makes this fail with ERROR_PIPE_CONNECTED:
      * connected all the same. */
+#ifdef _WIN32
+    /* Every run on the machine serves the same pipe name: a client of
+     * another process is sent away, and so is one that came and went
+     * already, and the wait goes on for this process's own generator. */
+    for (;;) {
+        DWORD error = ConnectNamedPipe(pipe, NULL) ? ERROR_SUCCESS : GetLastError();
+        if (error != ERROR_SUCCESS && error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA) return;
+        ULONG client = 0;
+        if (error != ERROR_NO_DATA &&
+            (!GetNamedPipeClientProcessId(pipe, &client) || client == GetCurrentProcessId()))
+            return;
+        DisconnectNamedPipe(pipe);
+    }
+#else
     ConnectNamedPipe(pipe, NULL);
+#endif
 }
 
+#ifdef _WIN32
+/* Attempts, and the pause between them, before the client gives up. */
+#define LINK_OPEN_ATTEMPTS 250
+#define LINK_OPEN_PAUSE_MS 20
+
+/* The end of this process's own server: an end that another run serves is
+ * closed again (that run sends it away too) and the open is tried anew,
+ * also while every instance is busy, for about five seconds at most. */
+static HANDLE open_own_link_end(void) {
+    for (int attempt = 0; attempt < LINK_OPEN_ATTEMPTS; attempt++) {
+        HANDLE pipe = CreateFileA(LINK_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            ULONG server = 0;
+            if (!GetNamedPipeServerProcessId(pipe, &server) || server == GetCurrentProcessId()) return pipe;
+            CloseHandle(pipe);
+        } else if (GetLastError() != ERROR_PIPE_BUSY && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return INVALID_HANDLE_VALUE;
+        }
+        Sleep(LINK_OPEN_PAUSE_MS);
+    }
+    return INVALID_HANDLE_VALUE;
+}
+#endif
+
 HANDLE open_link_client(void) {
+#ifdef _WIN32
+    HANDLE pipe = open_own_link_end();
+#else
     HANDLE pipe = CreateFileA(LINK_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+#endif
     if (pipe == INVALID_HANDLE_VALUE) report_error("Cannot open pipe.\n");
     return pipe;
 }
