@@ -53,6 +53,7 @@ cleanup() {
     if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT HUP
 
 echo "== cross build"
 cmake -S "$src/tests/windows" -B "$build/cross" \
@@ -151,8 +152,9 @@ wait_for_end() {
     return "$status"
 }
 
+# stop_run <pid> [signal]
 stop_run() {
-    kill "$1" 2>/dev/null || true
+    kill -"${2:-TERM}" "$1" 2>/dev/null || true
     wait "$1" 2>/dev/null || true
 }
 
@@ -200,7 +202,8 @@ for name in a b; do
     pid_var=pid_$name
     pid=${!pid_var}
     wait_for_lines "$pid" "$runs/wine-$name/dagoma0.g" "$PREFIX_LINES" || true
-    stop_run "$pid"
+    # killed outright, as a run can be
+    stop_run "$pid" KILL
     got=$(line_count "$runs/wine-$name/dagoma0.g")
     if [ "$got" -lt "$PREFIX_LINES" ]; then
         fail "wine run $name ended after $got lines: $(cat "$runs/wine-$name/output")"
