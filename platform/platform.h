@@ -160,6 +160,7 @@ typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID);
 /* Virtual-key codes the entry field knows by name. */
 #define VK_CANCEL 0x03
 #define VK_BACK 0x08
+#define VK_TAB 0x09
 #define VK_CLEAR 0x0C
 #define VK_RETURN 0x0D
 #define VK_SHIFT 0x10
@@ -177,12 +178,24 @@ typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID);
 #define VK_INSERT 0x2D
 #define VK_DELETE 0x2E
 #define VK_NUMPAD0 0x60
+#define VK_MULTIPLY 0x6A
+#define VK_ADD 0x6B
+#define VK_SEPARATOR 0x6C
 #define VK_SUBTRACT 0x6D
 #define VK_DECIMAL 0x6E
+#define VK_DIVIDE 0x6F
 #define VK_F1 0x70
+#define VK_OEM_1 0xBA
+#define VK_OEM_PLUS 0xBB
 #define VK_OEM_COMMA 0xBC
 #define VK_OEM_MINUS 0xBD
 #define VK_OEM_PERIOD 0xBE
+#define VK_OEM_2 0xBF
+#define VK_OEM_3 0xC0
+#define VK_OEM_4 0xDB
+#define VK_OEM_5 0xDC
+#define VK_OEM_6 0xDD
+#define VK_OEM_7 0xDE
 #define VK_OEM_RESET 0xE9
 #define VK_OEM_CLEAR 0xFE
 
@@ -222,6 +235,7 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exit_code);
 HANDLE GetStdHandle(DWORD which);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL SetConsoleTitleA(LPCSTR title);
+DWORD GetConsoleTitleA(LPSTR title, DWORD size);
 BOOL SetConsoleCP(UINT code_page);
 BOOL SetConsoleOutputCP(UINT code_page);
 HWND GetConsoleWindow(void);
@@ -237,6 +251,18 @@ BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD *records, DWORD length, LPDWOR
 BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD *records, DWORD length, LPDWORD written);
 BOOL ReadConsoleOutputCharacterA(HANDLE output, LPSTR characters, DWORD length, COORD first, LPDWORD read);
 BOOL ReadConsoleOutputAttribute(HANDLE output, LPWORD attributes, DWORD length, COORD first, LPDWORD read);
+
+/* Test hooks of the POSIX console (no Windows counterpart). */
+
+/* Forgets the screen, the input records and the injection, and treats
+ * neither standard input nor standard output as a terminal from then on:
+ * the tests call it before they use the console. */
+void console_test_mode(void);
+
+/* When set, a wait or a blocking read on the console input that finds no
+ * record calls it first; it may inject records with WriteConsoleInputA.
+ * Used while standard input is no terminal. */
+extern void (*console_input_hook)(void);
 
 #endif /* _WIN32 */
 

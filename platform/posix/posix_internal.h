@@ -55,5 +55,6 @@ BOOL console_read_file(HANDLE handle, void *data, DWORD count, DWORD *read);
 BOOL console_write_file(HANDLE handle, const void *data, DWORD count, DWORD *written);
 void console_shutdown(void);
 void console_before_wait(void); /* presents the screen before the program waits */
+DWORD console_wait_input(HANDLE handle, DWORD milliseconds); /* WaitForSingleObject on the console input */
 
 #endif

@@ -96,6 +96,7 @@ BOOL thread_close(PosixObject *object) {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    if (is_console_handle(handle)) return console_wait_input(handle, milliseconds);
     PosixObject *object = object_from_handle(handle, OBJECT_THREAD);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
