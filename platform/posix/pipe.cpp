@@ -25,7 +25,8 @@
 #define SLOT_EMPTY_WRITE 0x80000000u /* the count of a slot that holds a write of 0 bytes */
 #define MAX_PIPES 8
 #define PIPE_NAME_BYTES 96
-#define SPIN_ROUNDS 4000
+#define SPIN_ROUNDS 4000 /* the most rounds a wait spins before it sleeps */
+#define SPIN_FLOOR 32     /* the fewest */
 
 /* One direction of a pipe: a slot of one cache line that holds the bytes
  * of one write (a longer write goes through it in pieces). The writer fills
@@ -39,6 +40,8 @@ struct PipeSlot {
     std::atomic<uint32_t> reader_events;     /* futex word of the reader */
     std::atomic<uint32_t> writer_waiting;
     std::atomic<uint32_t> writer_events;     /* futex word of the writer */
+    std::atomic<int> reader_spin;            /* rounds the reader spins before it sleeps */
+    std::atomic<int> writer_spin;            /* rounds the writer spins before it sleeps */
 };
 
 struct PipeInstance {
@@ -80,14 +83,25 @@ static void wake_always(std::atomic<uint32_t> *events) {
     futex_wake_all(events);
 }
 
-/* Waits until ready() holds or the pipe is broken: spin, then sleep. */
+/* Waits until ready() holds or the pipe is broken: spin, then sleep.
+ * The spin adapts: a wait that ends while spinning doubles the next one's
+ * spin, one that has to sleep halves it. While both threads have a core
+ * of their own the other side answers within the spin; when they share one
+ * (a busy machine, two runs at once), spinning only keeps the other side
+ * from running, and the waits come down to a short spin and a sleep. */
 template <typename Ready>
 static void wait_for(PipeInstance *pipe, std::atomic<uint32_t> *waiting, std::atomic<uint32_t> *events,
-                     Ready ready) {
-    for (int i = 0; i < SPIN_ROUNDS; i++) {
-        if (ready() || pipe->broken.load(std::memory_order_relaxed)) return;
+                     std::atomic<int> *spin, Ready ready) {
+    int rounds = spin->load(std::memory_order_relaxed);
+    for (int i = 0; i < rounds; i++) {
+        if (ready() || pipe->broken.load(std::memory_order_relaxed)) {
+            if (i > 0 && rounds < SPIN_ROUNDS)
+                spin->store(rounds * 2 < SPIN_ROUNDS ? rounds * 2 : SPIN_ROUNDS, std::memory_order_relaxed);
+            return;
+        }
         cpu_relax();
     }
+    spin->store(rounds / 2 > SPIN_FLOOR ? rounds / 2 : SPIN_FLOOR, std::memory_order_relaxed);
     for (;;) {
         waiting->store(1);
         uint32_t seen = events->load();
@@ -161,6 +175,10 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD open_mode, DWORD pipe_mode, DWORD max
     pipe->client_attached = 0;
     pipe->broken.store(0);
     pipe->to_server.count.store(0);
+    pipe->to_server.reader_spin.store(SPIN_ROUNDS);
+    pipe->to_server.writer_spin.store(SPIN_ROUNDS);
+    pipe->to_client.reader_spin.store(SPIN_ROUNDS);
+    pipe->to_client.writer_spin.store(SPIN_ROUNDS);
     pipe->to_server.start = 0;
     pipe->to_client.count.store(0);
     pipe->to_client.start = 0;
@@ -239,7 +257,7 @@ BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *writt
     do {
         /* seq_cst: against the reader's store of its waiting flag, so that
          * one of the two sides always sees the other */
-        wait_for(pipe, &slot->writer_waiting, &slot->writer_events,
+        wait_for(pipe, &slot->writer_waiting, &slot->writer_events, &slot->writer_spin,
                  [slot] { return slot->count.load(std::memory_order_seq_cst) == 0; });
         if (pipe->broken.load(std::memory_order_relaxed)) {
             SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_NO_DATA : ERROR_PIPE_NOT_CONNECTED);
@@ -260,7 +278,7 @@ BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *writt
 BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) {
     PipeInstance *pipe = pipe_of(object);
     PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
-    wait_for(pipe, &slot->reader_waiting, &slot->reader_events,
+    wait_for(pipe, &slot->reader_waiting, &slot->reader_events, &slot->reader_spin,
              [slot] { return slot->count.load(std::memory_order_seq_cst) != 0; });
     uint32_t filled = slot->count.load(std::memory_order_acquire);
     if (filled == 0) { /* only a broken pipe ends the wait empty */
