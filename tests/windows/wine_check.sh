@@ -202,7 +202,8 @@ for name in a b; do
     pid_var=pid_$name
     pid=${!pid_var}
     wait_for_lines "$pid" "$runs/wine-$name/dagoma0.g" "$PREFIX_LINES" || true
-    # killed outright, as a run can be
+    # killed outright: the run in tmux below needs the pipe's instances
+    # that these two held, so it shows that a killed run blocks no other
     stop_run "$pid" KILL
     got=$(line_count "$runs/wine-$name/dagoma0.g")
     if [ "$got" -lt "$PREFIX_LINES" ]; then
@@ -253,6 +254,73 @@ for name in directory full; do
 done
 check_file_failure directory "Cannot create dagoma0.g: "
 check_file_failure full "Cannot write dagoma0.g: "
+
+echo "== the form on wine's console, in tmux"
+# wine's console on a terminal may hand over a key's press and release in
+# one read; then the field's last read after an accepted Enter waits for
+# one more key. So after each Enter an "x", which the field ignores, is
+# typed until the next prompt shows; digits go one at a time, each once the
+# one before it is echoed (a burst would be taken as one key).
+if command -v tmux >/dev/null; then
+    tmux_socket="quombax-wine-$$"
+    tmux_run() { tmux -L "$tmux_socket" "$@"; }
+    screen_text() { tmux_run capture-pane -p -t form 2>/dev/null || true; }
+    # wait_for_screen <extended regex> [key]: until the screen shows it,
+    # typing the key (if any) every second meanwhile.
+    wait_for_screen() {
+        local waited=0
+        until screen_text | grep -Eq -- "$1"; do
+            if [ $# -gt 1 ] && [ $((waited % 5)) -eq 0 ]; then tmux_run send-keys -t form "$2"; fi
+            sleep 0.2
+            waited=$((waited + 1))
+            if [ "$waited" -gt $((GUARD_SECONDS * 5)) ]; then
+                fail "the screen never showed /$1/:"
+                screen_text
+                return 1
+            fi
+        done
+    }
+    # type_number <prompt regex> <digits>: once the prompt shows and its
+    # field has had time to discard pending keys, the digits, then Enter.
+    type_number() {
+        local prompt=$1 digits=$2 typed="" i
+        wait_for_screen "^    $prompt\$" x || return 1
+        sleep 1
+        for ((i = 0; i < ${#digits}; i++)); do
+            typed+=${digits:i:1}
+            tmux_run send-keys -t form "${digits:i:1}"
+            wait_for_screen "^    $prompt  $typed\$" || return 1
+        done
+        tmux_run send-keys -t form Enter
+    }
+    dir="$runs/wine-form"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$exe" "$dir/quombax.exe"
+    tmux_run new-session -d -s form -x 130 -y 32 \
+        "cd '$dir' && WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all wine quombax.exe; sleep 600"
+    form_ok=1
+    {
+        wait_for_screen '^ {35}Brindlewoxhaft - 3d quelt dagoma printing$' &&
+            type_number 'Enter calibrating point \(number between -40.000 and 200.000\):' 10 &&
+            type_number 'Enter heating temperature \(depends on filament number between 170 and 270\):' 210 &&
+            type_number 'Enter speed value \(200 strongly encouraged 600 maximum\):' 200 &&
+            wait_for_screen '^    Writing gcode:    G1 F200 ' x &&
+            wait_for_screen '^    Progress:         \|= +1 %$'
+    } || form_ok=0
+    screen_text | sed -n '1,20p'
+    # wine's console hands the console title to the terminal
+    title=$(tmux_run display-message -p -t form '#{pane_title}' 2>/dev/null || true)
+    if [ "$title" = "Brindlewoxhaft | Quelt" ]; then pass "the console title"; else fail "the console title is \"$title\""; fi
+    tmux_run kill-server 2>/dev/null || true
+    if [ "$form_ok" -eq 1 ] && [ "$(head -n 2 "$dir/dagoma0.g" | tail -n 1)" = "G1 F200 X70.000 Y-64.000 Z10" ]; then
+        pass "the form took 10, 210, 200 on wine's console; the live line and the bar show"
+    else
+        fail "the form on wine's console"
+    fi
+else
+    echo "tmux is missing: the form on wine's console is not tried"
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed"
