@@ -23,6 +23,12 @@ static char *append_text(char *out, const char *text) {
     return out;
 }
 
+/* A typed text: up to its zero, and never past its 16-byte buffer. */
+static char *append_typed(char *out, const char *text) {
+    for (int i = 0; i < TEXT_BUFFER_BYTES && text[i]; i++) *out++ = text[i];
+    return out;
+}
+
 static void send_line(HANDLE link, const char *line) {
     if (link_lost) return;
     if (!send_command(link, line)) link_lost = 1;
@@ -33,7 +39,7 @@ static void send_numbered_line(HANDLE link, char letter, double value) {
     char line[LINE_BUFFER_BYTES];
     memset(line, 0, sizeof line);
     char *p = append_text(line, "G1 F");
-    p = append_text(p, print_params.speed_text);
+    p = append_typed(p, print_params.speed_text);
     *p++ = ' ';
     *p++ = letter;
     p += format_fixed3(value, p);
@@ -61,10 +67,10 @@ static void send_formatted(HANDLE link, const char *first, const char *text, con
     char line[LINE_BUFFER_BYTES];
     memset(line, 0, sizeof line);
     char *p = append_text(line, first);
-    p = append_text(p, text);
+    p = append_typed(p, text);
     if (middle) {
         p = append_text(p, middle);
-        p = append_text(p, text2);
+        p = append_typed(p, text2);
     }
     *p = '\n';
     send_line(link, line);
@@ -85,8 +91,11 @@ void emit_end_sequence(HANDLE link) {
 }
 
 double start_height(const char *calibration_text) {
-    if (calibration_text[0] == '-') return -atof(calibration_text + 1);
-    return atof(calibration_text);
+    char text[TEXT_BUFFER_BYTES + 1];
+    memset(text, 0, sizeof text);
+    append_typed(text, calibration_text);
+    if (text[0] == '-') return -atof(text + 1);
+    return atof(text);
 }
 
 void set_up_toolpath_state(ToolpathState *state) {
