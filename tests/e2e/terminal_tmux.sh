@@ -77,8 +77,8 @@ type_entry() { # text; waits until the field has taken it all
 }
 # After the program ended: its status, the terminal's modes, the cursor.
 check_way_out() { # what expected-status
-    tmux_ send-keys -t "$session" 'echo STATUS=$?; stty -a | tr " " "\n" | grep -x -e echo -e -echo -e icanon -e -icanon | tr "\n" " "; echo' Enter
-    wait_for "STATUS=" 5 || return
+    tmux_ send-keys -t "$session" 'echo STATUS=$?; stty -a | tr " " "\n" | grep -x -e echo -e -echo -e icanon -e -icanon | tr "\n" " "; echo; echo CHECKED$((6 * 7))' Enter
+    wait_for "CHECKED42" 10 || return
     local status modes
     status=$(screen | grep -o "STATUS=[0-9]*" | tail -n 1)
     expect_eq "$1: exit status" "$status" "STATUS=$2"
