@@ -59,14 +59,10 @@ if [ $have_tmux = 1 ]; then
     awk -v t="$t" -v e="$e" 'BEGIN { printf "  ratio to the engine: %.2f\n", t / e }'
 
     # Processor time while the form waits for a key, in a terminal.
-    tmux_ new-session -d -x 120 -y 30 "cd $work && $binary"
-    pid=""
-    for ((i = 0; i < 100; i++)); do
-        sleep 0.1
-        pid=$(pgrep -P "$(tmux_ display -p '#{pane_pid}')" || true)
-        [ -n "$pid" ] && break
-    done
+    tmux_ new-session -d -x 120 -y 30 "cd $work && exec $binary"
     sleep 1
+    pid=$(tmux_ display -p '#{pane_pid}')
+    [ "$(cat "/proc/$pid/comm")" = quombax ] || { echo "the program did not start"; exit 1; }
     ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
     before=$(ticks "$pid")
     sleep 5
