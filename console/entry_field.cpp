@@ -1,4 +1,4 @@
-/* entry_field.cpp -- the numeric entry field (Part 4.2): keys by their
+/* entry_field.cpp -- the numeric entry field: keys by their
  * virtual-key code, the echo after the prompt, the start-over at the tenth
  * character, validation on Enter and the error line. The one change to the
  * specified loop: it blocks until input is there before each poll, instead

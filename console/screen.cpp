@@ -1,5 +1,5 @@
 /* screen.cpp -- console set-up and the static screen: the header, the
- * grid-line frame and the four label lines (Part 4.1). */
+ * grid-line frame and the four label lines. */
 #include "console.h"
 
 static void write_at(HANDLE output, SHORT column, SHORT row, const char *text, DWORD length) {

@@ -1,4 +1,4 @@
-/* form.cpp -- the parameter form (Part 1.2): each cycle clears the screen,
+/* form.cpp -- the parameter form: each cycle clears the screen,
  * gets the handles, hides the cursor, draws the static screen and asks the
  * three numbers; any cancelled or rejected entry starts a new cycle. When
  * standard input is no console the numbers come one per line from it

@@ -15,7 +15,7 @@
 #define SCREEN_ROWS 30
 #define DEFAULT_ATTRIBUTE 7
 #define GRID_BITS (COMMON_LVB_GRID_HORIZONTAL | COMMON_LVB_GRID_LVERTICAL | COMMON_LVB_GRID_RVERTICAL)
-/* The smallest terminal the screen fits in (Part 4.1). */
+/* The smallest terminal the screen fits in. */
 #define MIN_TERMINAL_COLUMNS 119
 #define MIN_TERMINAL_ROWS 22
 

@@ -1,4 +1,4 @@
-// entry_field_test.cpp -- the numeric entry field (Part 4.2) as a table of
+// entry_field_test.cpp -- the numeric entry field as a table of
 // key sequences and kinds: result, text, echo cells, error line; and the
 // cases of one key at a time: cancel keys, start-over at the tenth
 // character, Enter on press and on release, batches of records.

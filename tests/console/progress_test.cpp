@@ -1,4 +1,4 @@
-// progress_test.cpp -- the progress display (Part 3.2) on the console
+// progress_test.cpp -- the progress display on the console
 // buffer: the marks of a whole run against the mark table, the percentage
 // texts, the closing mark and the live line.
 #include "console/console.h"

@@ -1,4 +1,4 @@
-// screen_test.cpp -- the static screen (Part 4.1) read back cell by cell:
+// screen_test.cpp -- the static screen read back cell by cell:
 // the header, the 258 frame cells with their grid-line attributes, the
 // labels, and the same screen after a clear and a redraw.
 #include "console/console.h"
@@ -19,7 +19,7 @@ protected:
     }
 };
 
-// The frame table of Part 4.1, top row 9.
+// The frame, cell by cell, with its top row at 9.
 static std::map<std::pair<int, int>, WORD> frame_table() {
     std::map<std::pair<int, int>, WORD> cells;
     cells[{1, 9}] = 0x0C07;

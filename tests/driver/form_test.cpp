@@ -1,4 +1,4 @@
-// form_test.cpp -- the parameter form (Part 1.2): from a console, with keys
+// form_test.cpp -- the parameter form: from a console, with keys
 // typed one at a time as the form waits for them, and from piped input,
 // one number per line; it starts again from the first prompt on any
 // cancelled or rejected entry.
