@@ -24,6 +24,9 @@
 #define FIELD_CANCELLED (-1)  /* cancelled, or rejected after the error line */
 #define FIELD_INPUT_ENDED (-2) /* piped input ended (or the console went away) */
 
+/* Positions the cursor at (column, row) and writes length characters there. */
+void write_at(HANDLE output, int column, int row, const char *text, DWORD length);
+
 void set_up_console(void);
 void draw_static_screen(HANDLE output);
 void draw_frame(HANDLE output, COORD top_left);

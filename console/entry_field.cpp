@@ -63,15 +63,6 @@ static int text_is_valid(const char *text, const FieldRules *rules) {
     return value >= rules->lowest && value <= rules->highest;
 }
 
-static void write_at(HANDLE output, SHORT column, SHORT row, const char *text, DWORD length) {
-    COORD position;
-    position.X = column;
-    position.Y = row;
-    SetConsoleCursorPosition(output, position);
-    DWORD written = 0;
-    WriteConsoleA(output, text, length, &written, NULL);
-}
-
 static void field_sleep(DWORD milliseconds) {
     if (field_sleep_hook) field_sleep_hook(milliseconds);
     else Sleep(milliseconds);

@@ -2,10 +2,10 @@
  * grid-line frame and the four label lines. */
 #include "console.h"
 
-static void write_at(HANDLE output, SHORT column, SHORT row, const char *text, DWORD length) {
+void write_at(HANDLE output, int column, int row, const char *text, DWORD length) {
     COORD position;
-    position.X = column;
-    position.Y = row;
+    position.X = (SHORT)column;
+    position.Y = (SHORT)row;
     SetConsoleCursorPosition(output, position);
     DWORD written = 0;
     WriteConsoleA(output, text, length, &written, NULL);

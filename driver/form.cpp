@@ -46,9 +46,7 @@ FormResult run_parameter_form(HANDLE *input, HANDLE *output) {
             COORD prompt;
             prompt.X = 4;
             prompt.Y = entry->row;
-            SetConsoleCursorPosition(cycle_output, prompt);
-            DWORD written = 0;
-            WriteConsoleA(cycle_output, entry->prompt, entry->length, &written, NULL);
+            write_at(cycle_output, prompt.X, prompt.Y, entry->prompt, entry->length);
             field_input_flush(cycle_input);
             int result = read_number_field(cycle_output, cycle_input, prompt, entry->text, entry->kind);
             if (result == FIELD_INPUT_ENDED) return FORM_INPUT_ENDED;

@@ -2,6 +2,7 @@
  * generator thread streams the toolpath and the receive loop stores it. */
 #include "driver.h"
 
+#include "../console/console.h"
 #include "../link/link.h"
 #include "../toolpath/toolpath.h"
 
@@ -63,12 +64,7 @@ int run_transfer(HANDLE input, HANDLE output) {
         end_run(1);
     }
 
-    COORD position;
-    position.X = 4;
-    position.Y = 15;
-    SetConsoleCursorPosition(output, position);
-    DWORD written = 0;
-    WriteConsoleA(output, COMPLETION_TEXT, (DWORD)(sizeof COMPLETION_TEXT - 1), &written, NULL);
+    write_at(output, 4, 15, COMPLETION_TEXT, (DWORD)(sizeof COMPLETION_TEXT - 1));
 
     /* The generator closes its end right after the last reply; waiting for
      * it means the server end is never cut while the thread still uses it. */

@@ -2,6 +2,8 @@
  * its percentage on row 14, drawn while dagoma0.g is written. */
 #include "link.h"
 
+#include "../console/console.h"
+
 #include <stdio.h>
 
 #define LIVE_LINE_COLUMN 22
@@ -9,15 +11,6 @@
 #define BAR_ROW 14
 #define BAR_FIRST_COLUMN 23
 #define PERCENT_COLUMN 106
-
-static void write_at(HANDLE output, int column, int row, const char *text, DWORD length) {
-    COORD position;
-    position.X = (SHORT)column;
-    position.Y = (SHORT)row;
-    SetConsoleCursorPosition(output, position);
-    DWORD written = 0;
-    WriteConsoleA(output, text, length, &written, NULL);
-}
 
 void reset_progress(ProgressBar *bar, HANDLE output) {
     bar->next_column = BAR_FIRST_COLUMN;
