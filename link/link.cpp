@@ -86,8 +86,10 @@ BOOL send_command(HANDLE pipe, const char *text) {
     char reply;
     for (int failures = 0;;) {
         DWORD got = 0;
-        if (ReadFile(pipe, &reply, 1, &got, NULL) && got == 1) return TRUE;
-        if (!link_gone(GetLastError()) && ++failures < READ_RETRIES) {
+        BOOL read_ok = ReadFile(pipe, &reply, 1, &got, NULL);
+        if (read_ok && got == 1) return TRUE;
+        /* a read that gave no byte is retried; only a failed one has an error */
+        if ((read_ok || !link_gone(GetLastError())) && ++failures < READ_RETRIES) {
             Sleep(1);
             continue;
         }
