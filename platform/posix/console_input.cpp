@@ -262,15 +262,7 @@ BOOL console_read_file(HANDLE handle, void *data, DWORD count, DWORD *read_count
         return FALSE;
     }
     console_before_wait();
-    ssize_t n;
-    do n = read(0, data, count);
-    while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        set_error_from_errno(errno);
-        return FALSE;
-    }
-    if (read_count) *read_count = (DWORD)n;
-    return TRUE;
+    return read_fd(0, data, count, read_count);
 }
 
 /* "pause > NUL": one key press, with no prompt. From a console, the first

@@ -229,18 +229,25 @@ BOOL console_write_file(HANDLE handle, const void *data, DWORD count, DWORD *wri
     return WriteConsoleA(handle, data, count, written, 0);
 }
 
-/* Reads cells from first onward, row after row, to the end of the buffer. */
-BOOL ReadConsoleOutputCharacterA(HANDLE output, LPSTR characters, DWORD length, COORD first, LPDWORD read_count) {
-    *read_count = 0;
+/* The cells a read-back takes: from first onward, row after row, to the
+ * end of the buffer. FALSE for a bad handle or a position off the screen. */
+static BOOL read_back_range(HANDLE output, DWORD length, COORD first, DWORD *start, DWORD *n) {
     if (bad_output(output)) return FALSE;
     console_ensure_init();
     if (first.X < 0 || first.X >= SCREEN_COLUMNS || first.Y < 0 || first.Y >= SCREEN_ROWS) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    DWORD start = (DWORD)(first.Y * SCREEN_COLUMNS + first.X);
+    *start = (DWORD)(first.Y * SCREEN_COLUMNS + first.X);
     DWORD total = SCREEN_ROWS * SCREEN_COLUMNS;
-    DWORD n = length < total - start ? length : total - start;
+    *n = length < total - *start ? length : total - *start;
+    return TRUE;
+}
+
+BOOL ReadConsoleOutputCharacterA(HANDLE output, LPSTR characters, DWORD length, COORD first, LPDWORD read_count) {
+    *read_count = 0;
+    DWORD start, n;
+    if (!read_back_range(output, length, first, &start, &n)) return FALSE;
     memcpy(characters, &screen_chars[0][0] + start, n);
     *read_count = n;
     return TRUE;
@@ -248,15 +255,8 @@ BOOL ReadConsoleOutputCharacterA(HANDLE output, LPSTR characters, DWORD length, 
 
 BOOL ReadConsoleOutputAttribute(HANDLE output, LPWORD attributes, DWORD length, COORD first, LPDWORD read_count) {
     *read_count = 0;
-    if (bad_output(output)) return FALSE;
-    console_ensure_init();
-    if (first.X < 0 || first.X >= SCREEN_COLUMNS || first.Y < 0 || first.Y >= SCREEN_ROWS) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    DWORD start = (DWORD)(first.Y * SCREEN_COLUMNS + first.X);
-    DWORD total = SCREEN_ROWS * SCREEN_COLUMNS;
-    DWORD n = length < total - start ? length : total - start;
+    DWORD start, n;
+    if (!read_back_range(output, length, first, &start, &n)) return FALSE;
     memcpy(attributes, &screen_attributes[0][0] + start, n * sizeof(WORD));
     *read_count = n;
     return TRUE;

@@ -142,6 +142,18 @@ static BOOL write_fd(int fd, const void *data, DWORD count) {
     return TRUE;
 }
 
+BOOL read_fd(int fd, void *data, DWORD count, DWORD *read_count) {
+    ssize_t n;
+    do n = read(fd, data, count);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        set_error_from_errno(errno);
+        return FALSE;
+    }
+    if (read_count) *read_count = (DWORD)n;
+    return TRUE;
+}
+
 /* Gathers file writes: one write(2) per buffer instead of one per call. */
 #define FILE_BUFFER_BYTES (256 * 1024)
 #define FILE_BUFFERS 4
@@ -267,15 +279,7 @@ BOOL ReadFile(HANDLE handle, LPVOID data, DWORD count, LPDWORD read_count, LPOVE
         return FALSE;
     }
     if (!file_flush(object)) return FALSE;
-    ssize_t n;
-    do n = read(object->fd, data, count);
-    while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        set_error_from_errno(errno);
-        return FALSE;
-    }
-    if (read_count) *read_count = (DWORD)n;
-    return TRUE;
+    return read_fd(object->fd, data, count, read_count);
 }
 
 BOOL FlushFileBuffers(HANDLE handle) {

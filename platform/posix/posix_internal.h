@@ -34,6 +34,9 @@ void release_object(HANDLE handle);
 /* Errors: sets the thread's last error from errno (keeping errno for its text). */
 void set_error_from_errno(int error_number);
 
+/* One read(2), repeated when a signal cut it short; errors as GetLastError. */
+BOOL read_fd(int fd, void *data, DWORD count, DWORD *read_count);
+
 /* Futex wait and wake on a 32-bit word. */
 void futex_wait(std::atomic<uint32_t> *word, uint32_t expected);
 int futex_wait_ms(std::atomic<uint32_t> *word, uint32_t expected, DWORD milliseconds);

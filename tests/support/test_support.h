@@ -6,13 +6,12 @@
 
 #include "driver/quombax.h"
 
+#include "test_text.h"
+
 #include <string>
 #include <vector>
 
 std::string make_temp_dir();
-std::string read_file(const std::string &path);
-std::vector<std::string> split_lines(const std::string &text);
-void set_params(const char *calibration, const char *temperature, const char *speed);
 
 struct ProgramRun {
     int status;          // exit status, or -1000 - signal

@@ -7,13 +7,12 @@
 
 #include "link/link.h"
 
+#include "support/test_text.h"
+
 #include <string>
 #include <vector>
 
 std::string make_temp_dir();
-std::string read_file(const std::string &path);
-std::vector<std::string> split_lines(const std::string &text);
-void set_params(const char *calibration, const char *temperature, const char *speed);
 
 typedef void (*LinkRoutine)(HANDLE link, void *context);
 
