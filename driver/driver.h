@@ -18,7 +18,12 @@ FormResult run_parameter_form(HANDLE *input, HANDLE *output);
  * file. Returns 0, or ends the process on a failure. */
 int run_transfer(HANDLE input, HANDLE output);
 
-/* Ends the process with a status, the terminal restored. */
+/* Ends the process with a status, the terminal restored and a partial
+ * dagoma0.g.part removed. */
 [[noreturn]] void end_run(int status);
+
+/* The console control routine (Ctrl-C, Ctrl-Break, the console closed, and
+ * on POSIX the signals that end the process): removes a partial file. */
+BOOL WINAPI on_console_control(DWORD event);
 
 #endif

@@ -7,6 +7,7 @@
 int main(int argc, char **argv) {
     (void)argc; (void)argv; /* the program has no options */
     set_up_console();
+    SetConsoleCtrlHandler(on_console_control, TRUE);
     HANDLE input = INVALID_HANDLE_VALUE;
     HANDLE output = INVALID_HANDLE_VALUE;
     FormResult form = run_parameter_form(&input, &output);

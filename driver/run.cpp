@@ -9,10 +9,6 @@
 #define COMPLETION_TEXT "Created file:     dagoma0.g (in current directory)"
 #define GENERATOR_END_WAIT_MS 2000
 
-void end_run(int status) {
-    ExitProcess((UINT)status);
-}
-
 static void report_receive_failure(ReceiveResult result) {
     switch (result) {
     case RECEIVE_FILE_FAILED:
@@ -32,19 +28,20 @@ static void report_receive_failure(ReceiveResult result) {
 int run_transfer(HANDLE input, HANDLE output) {
     HANDLE file = create_output_file();
     if (file == INVALID_HANDLE_VALUE) {
-        report_system_error("Cannot create " OUTPUT_FILE_NAME, GetLastError());
+        if (GetLastError() == ERROR_SHARING_VIOLATION)
+            report_error("Cannot create " OUTPUT_FILE_NAME ": another run is writing it in this folder.\n");
+        else
+            report_system_error("Cannot create " OUTPUT_FILE_NAME, GetLastError());
         end_run(1);
     }
     HANDLE pipe = create_link_server();
     if (pipe == INVALID_HANDLE_VALUE) {
         report_error("Cannot create named pipe.\n");
-        CloseHandle(file);
         end_run(1);
     }
     HANDLE thread = CreateThread(NULL, 0, generator_thread, NULL, 0, NULL);
     if (thread == NULL) {
         report_error("Cannot create thread.\n");
-        CloseHandle(file);
         end_run(1);
     }
     wait_for_client(pipe);
@@ -57,11 +54,17 @@ int run_transfer(HANDLE input, HANDLE output) {
         report_receive_failure(result);
         end_run(1);
     }
-    /* Every byte is in the file, or the failure is told, before the
-     * completion line. */
-    if (!FlushFileBuffers(file)) {
+    /* Every byte is on the disk under the name dagoma0.g, or the failure
+     * is told, before the completion line. */
+    switch (finish_output_file(file)) {
+    case OUTPUT_NOT_WRITTEN:
         report_system_error("Cannot write " OUTPUT_FILE_NAME, GetLastError());
         end_run(1);
+    case OUTPUT_NOT_REPLACED:
+        report_system_error("Cannot replace " OUTPUT_FILE_NAME, GetLastError());
+        end_run(1);
+    case OUTPUT_IN_PLACE:
+        break;
     }
 
     write_at(output, 4, 15, COMPLETION_TEXT, (DWORD)(sizeof COMPLETION_TEXT - 1));

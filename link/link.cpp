@@ -10,10 +10,6 @@ ReceiveStatus receive_status;
 /* Consecutive failed reads after which a link counts as broken for good. */
 #define READ_RETRIES 1000
 
-HANDLE create_output_file(void) {
-    return CreateFileA(OUTPUT_FILE_NAME, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
 HANDLE create_link_server(void) {
     return CreateNamedPipeA(LINK_PIPE_NAME, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
                             LINK_INSTANCES, LINK_BUFFER_BYTES, LINK_BUFFER_BYTES, 0, NULL);
@@ -80,9 +76,20 @@ static int link_gone(DWORD error) {
            error == ERROR_INVALID_HANDLE;
 }
 
-BOOL send_command(HANDLE pipe, const char *text) {
+/* One write of every byte, or the link counts as broken: a message that
+ * went out short would leave both ends waiting for each other. */
+static BOOL write_whole(HANDLE pipe, const char *bytes, DWORD count) {
     DWORD written = 0;
-    if (!WriteFile(pipe, text, (DWORD)strlen(text), &written, NULL) && link_gone(GetLastError())) return FALSE;
+    if (!WriteFile(pipe, bytes, count, &written, NULL)) return FALSE;
+    if (written != count) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL send_command(HANDLE pipe, const char *text) {
+    if (!write_whole(pipe, text, (DWORD)strlen(text))) return FALSE;
     char reply;
     for (int failures = 0;;) {
         DWORD got = 0;
@@ -121,19 +128,24 @@ ReceiveResult receive_loop(HANDLE pipe, HANDLE file, ProgressBar *bar) {
             DWORD left = 0;
             if (PeekNamedPipe(pipe, NULL, 0, NULL, &left, NULL) && left > 0) return RECEIVE_BAD_MESSAGE;
         }
-        receive_status.message_count++;
-        advance_progress(bar, receive_status.message_count);
-        DWORD written = 0;
-        if (!WriteFile(file, receive_buffer, n, &written, NULL) || written != n) {
+        if (!write_whole(file, receive_buffer, n)) {
             receive_status.error = GetLastError();
             return RECEIVE_FILE_FAILED;
         }
-        WriteFile(pipe, ACK, 1, &written, NULL);
+        /* counted and shown only once it is stored */
+        receive_status.message_count++;
+        advance_progress(bar, receive_status.message_count);
+        if (!write_whole(pipe, ACK, 1)) {
+            receive_status.error = GetLastError();
+            return RECEIVE_LINK_BROKEN;
+        }
         show_live_line(bar, receive_buffer, n);
     }
     close_progress_bar(bar);
-    DWORD written = 0;
-    WriteFile(pipe, ACK, 1, &written, NULL);
+    if (!write_whole(pipe, ACK, 1)) {
+        receive_status.error = GetLastError();
+        return RECEIVE_LINK_BROKEN;
+    }
     return RECEIVE_DONE;
 }
 

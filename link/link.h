@@ -43,7 +43,23 @@ struct ReceiveStatus {
 
 extern ReceiveStatus receive_status;
 
+/* How the finished file was put in place. */
+enum OutputResult {
+    OUTPUT_IN_PLACE = 0,   /* dagoma0.g is this run's whole file, on the disk */
+    OUTPUT_NOT_WRITTEN,    /* the last bytes could not be written (GetLastError) */
+    OUTPUT_NOT_REPLACED,   /* the finished file could not be renamed into place (GetLastError) */
+};
+
+/* Creates the file the run writes: dagoma0.g.part next to where dagoma0.g
+ * ends up (the final target of a symbolic link), or a device or FIFO that
+ * dagoma0.g names, in place. INVALID_HANDLE_VALUE with the last error when
+ * it cannot; ERROR_SHARING_VIOLATION when another run is writing it. */
 HANDLE create_output_file(void);
+/* Flushes the file to the disk and renames it over dagoma0.g. */
+OutputResult finish_output_file(HANDLE file);
+/* Removes the partial file unless it is already in place: on every way
+ * out but the finished run. Safe inside a signal handler. */
+void discard_output_file(void);
 HANDLE create_link_server(void);
 void wait_for_client(HANDLE pipe);
 HANDLE open_link_client(void);

@@ -114,6 +114,8 @@ typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID);
 #define ERROR_DIRECTORY 267
 #define ERROR_PIPE_CONNECTED 535
 #define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_CANT_RESOLVE_FILENAME 1921
 
 /* Files and pipes. */
 #define GENERIC_READ 0x80000000u
@@ -124,6 +126,11 @@ typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID);
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define FILE_SHARE_DELETE 0x4
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define MOVEFILE_WRITE_THROUGH 0x8
 #define PIPE_ACCESS_DUPLEX 0x3
 #define PIPE_TYPE_BYTE 0x0
 #define PIPE_READMODE_BYTE 0x0
@@ -203,13 +210,20 @@ typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID);
 DWORD GetLastError(void);
 void SetLastError(DWORD code);
 
-/* Files, pipes and handles. */
+/* Files, pipes and handles. A regular file opened for writing with a share
+ * mode that does not share writing holds an exclusive lock (flock) for as
+ * long as it is open: a second such open, in any process, fails with
+ * ERROR_SHARING_VIOLATION and changes nothing (CREATE_ALWAYS empties the
+ * file only once the lock is had). The kernel drops the lock with the
+ * process. Readers that do not lock are not kept out. */
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation, DWORD flags, HANDLE template_file);
 BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL ReadFile(HANDLE handle, LPVOID data, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE handle);
 BOOL CloseHandle(HANDLE handle);
+BOOL MoveFileExA(LPCSTR existing_name, LPCSTR new_name, DWORD flags);
+BOOL DeleteFileA(LPCSTR name);
 HANDLE CreateNamedPipeA(LPCSTR name, DWORD open_mode, DWORD pipe_mode, DWORD max_instances,
                         DWORD out_buffer_size, DWORD in_buffer_size, DWORD default_timeout,
                         LPSECURITY_ATTRIBUTES security);
@@ -230,6 +244,16 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exit_code);
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 259
+
+/* Console control events: the signals that end the process call the
+ * registered routines first (SIGINT as CTRL_C_EVENT, SIGQUIT as
+ * CTRL_BREAK_EVENT, the others as CTRL_CLOSE_EVENT); the process then ends
+ * whatever they answer. The routines run inside a signal handler. */
+typedef BOOL(WINAPI *PHANDLER_ROUTINE)(DWORD event);
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 
 /* Console. */
 HANDLE GetStdHandle(DWORD which);
@@ -275,5 +299,19 @@ int run_console_command(const char *command);
 
 /* Puts the system's text for an error code (GetLastError) into text. */
 void describe_system_error(DWORD code, char *text, size_t size);
+
+/* What stands at the end of a name's chain of symbolic links. */
+enum FileTarget {
+    TARGET_ERROR = -1,  /* the name cannot be followed: GetLastError tells why */
+    TARGET_NONE = 0,    /* nothing yet: a file can be created there */
+    TARGET_FILE,        /* a regular file */
+    TARGET_DIRECTORY,   /* a directory (GetLastError as opening it for writing gives) */
+    TARGET_OTHER,       /* a device, a FIFO, a socket */
+};
+
+/* Follows name through its symbolic links, also to a target that does not
+ * exist yet, and puts the final path into path (name itself where it is no
+ * link). */
+FileTarget find_file_target(const char *name, char *path, size_t size);
 
 #endif /* QUOMBAX_PLATFORM_H */

@@ -2,6 +2,7 @@
  * lines with their "%.3f" numbers, and the opening and closing sequences. */
 #include "toolpath.h"
 
+#include "../driver/driver.h"
 #include "../link/link.h"
 
 #include <charconv>
@@ -114,8 +115,8 @@ DWORD WINAPI generator_thread(LPVOID unused) {
     HANDLE link = open_link_client();
     if (link == INVALID_HANDLE_VALUE) {
         /* "Cannot open pipe." is printed; the main thread would wait for
-         * this client for ever, so the run ends here. */
-        ExitProcess(1);
+         * this client for ever, so the run ends here, its file removed. */
+        end_run(1);
     }
     link_lost = 0;
     emit_start_sequence(link);

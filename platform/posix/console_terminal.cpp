@@ -150,6 +150,7 @@ static void on_fatal_signal(int signal_number) {
         restore_for_signal();
         restored = 1;
     }
+    call_ctrl_handlers(signal_number);
     die_of(signal_number);
 }
 
@@ -248,6 +249,12 @@ void console_initialize(void) {
 
 /* Standard input and output as terminals: raw keys, signals, size. */
 static void open_terminal(void) {
+    /* The signals that end the program run its control routines (and put
+     * the terminal back) whether or not a terminal is there. */
+    install(SIGINT, on_fatal_signal, 0);
+    install(SIGTERM, on_fatal_signal, 0);
+    install(SIGHUP, on_fatal_signal, 0);
+    install(SIGQUIT, on_fatal_signal, 0);
     console.input_terminal = isatty(0) && tcgetattr(0, &saved_termios) == 0;
     console.output_terminal = isatty(1);
     if (!console.input_terminal && !console.output_terminal) return;
@@ -273,10 +280,6 @@ static void open_terminal(void) {
         send_stdout_to_terminal();
         install(SIGWINCH, on_resize_signal, SA_RESTART);
     }
-    install(SIGINT, on_fatal_signal, 0);
-    install(SIGTERM, on_fatal_signal, 0);
-    install(SIGHUP, on_fatal_signal, 0);
-    install(SIGQUIT, on_fatal_signal, 0);
     install(SIGTSTP, on_stop_signal, SA_RESTART);
     install(SIGCONT, on_continue_signal, SA_RESTART);
     atexit(console_shutdown);

@@ -10,6 +10,8 @@
 #include <linux/futex.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -68,6 +70,9 @@ void describe_system_error(DWORD code, char *text, size_t size) {
         case ERROR_PIPE_BUSY: reason = "All pipe instances are busy."; break;
         case ERROR_PIPE_NOT_CONNECTED: reason = "No process is on the other end of the pipe."; break;
         case ERROR_HANDLE_EOF: reason = "Reached the end of the file."; break;
+        case ERROR_SHARING_VIOLATION:
+            reason = "The process cannot access the file because it is being used by another process.";
+            break;
         default: break;
         }
     }
@@ -187,6 +192,40 @@ void flush_all_files(void) {
         if (objects[i].kind == OBJECT_FILE) file_flush(&objects[i]);
 }
 
+/* Opens name; with exclusive, a regular file also gets an exclusive flock,
+ * without waiting. The lock is taken on what the name stood for when it was
+ * opened: if another process renamed or removed that file meanwhile (a run
+ * that finished and moved its file into place), the open is made anew.
+ * Gives the descriptor, or -1 with the last error set. */
+static int open_locked(const char *name, int open_flags, int exclusive) {
+    for (int attempt = 0; attempt < 100; attempt++) {
+        int fd;
+        do fd = open(name, open_flags, 0666);
+        while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+            set_error_from_errno(errno);
+            return -1;
+        }
+        struct stat opened;
+        if (!exclusive || fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) return fd;
+        int locked;
+        do locked = flock(fd, LOCK_EX | LOCK_NB);
+        while (locked != 0 && errno == EINTR);
+        if (locked != 0) {
+            int saved = errno;
+            close(fd);
+            if (saved == EWOULDBLOCK) SetLastError(ERROR_SHARING_VIOLATION);
+            else set_error_from_errno(saved);
+            return -1;
+        }
+        struct stat named;
+        if (stat(name, &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) return fd;
+        close(fd);
+    }
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return -1;
+}
+
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation, DWORD flags, HANDLE template_file) {
     (void)share_mode; (void)security; (void)flags; (void)template_file;
@@ -210,16 +249,32 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRI
     case TRUNCATE_EXISTING: open_flags |= O_TRUNC; break;
     default: break;
     }
+    /* A lock that keeps other writers out is taken before the file is
+     * emptied, so an open that is refused changes nothing. */
+    int exclusive = (access & GENERIC_WRITE) && !(share_mode & FILE_SHARE_WRITE);
+    int truncate_after_lock = exclusive && (open_flags & O_TRUNC);
+    if (truncate_after_lock) open_flags &= ~O_TRUNC;
     HANDLE handle = allocate_object(OBJECT_FILE);
     if (handle == INVALID_HANDLE_VALUE) return handle;
-    int fd;
-    do fd = open(name, open_flags, 0666);
-    while (fd < 0 && errno == EINTR);
+    int fd = open_locked(name, open_flags, exclusive);
     if (fd < 0) {
-        int saved = errno;
+        DWORD saved_error = GetLastError();
+        int saved_errno = last_errno;
         release_object(handle);
-        set_error_from_errno(saved);
+        last_error = saved_error;
+        last_errno = saved_errno;
         return INVALID_HANDLE_VALUE;
+    }
+    if (truncate_after_lock && ftruncate(fd, 0) != 0) {
+        int saved = errno;
+        struct stat about;
+        /* a device or a FIFO has nothing to empty */
+        if (fstat(fd, &about) != 0 || S_ISREG(about.st_mode)) {
+            close(fd);
+            release_object(handle);
+            set_error_from_errno(saved);
+            return INVALID_HANDLE_VALUE;
+        }
     }
     PosixObject *object = (PosixObject *)handle;
     object->fd = fd;
@@ -246,7 +301,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD count, LPDWORD written, LPOVER
     int b = object->write_buffer;
     if (b < 0) {
         if (!write_fd(object->fd, data, count)) return FALSE;
-    } else if (file_buffer_used[b] + count <= FILE_BUFFER_BYTES) {
+    } else if (count <= FILE_BUFFER_BYTES - file_buffer_used[b]) { /* never wraps: used <= the size */
         memcpy(file_buffers[b] + file_buffer_used[b], data, count);
         file_buffer_used[b] += count;
         if (file_buffer_used[b] == FILE_BUFFER_BYTES && !file_flush(object)) return FALSE;
@@ -332,4 +387,92 @@ BOOL CloseHandle(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+}
+
+/* The folder part of path ("." for a bare name) into folder. */
+static void folder_of(const char *path, char *folder, size_t size) {
+    const char *slash = strrchr(path, '/');
+    if (!slash) {
+        snprintf(folder, size, ".");
+        return;
+    }
+    size_t length = slash == path ? 1 : (size_t)(slash - path);
+    snprintf(folder, size, "%.*s", (int)length, path);
+}
+
+BOOL MoveFileExA(LPCSTR existing_name, LPCSTR new_name, DWORD flags) {
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) && access(new_name, F_OK) == 0) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (rename(existing_name, new_name) != 0) {
+        set_error_from_errno(errno);
+        return FALSE;
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        /* The new name itself goes to the disk: the folder is synchronised. */
+        char folder[PATH_MAX];
+        folder_of(new_name, folder, sizeof folder);
+        int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 || (fsync(fd) != 0 && errno != EINVAL && errno != EROFS)) {
+            int saved = errno;
+            if (fd >= 0) close(fd);
+            set_error_from_errno(saved);
+            return FALSE;
+        }
+        close(fd);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+/* Safe inside a signal handler. */
+BOOL DeleteFileA(LPCSTR name) {
+    if (unlink(name) != 0) {
+        set_error_from_errno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+#define MAX_LINK_HOPS 40
+
+FileTarget find_file_target(const char *name, char *path, size_t size) {
+    if (snprintf(path, size, "%s", name) >= (int)size) {
+        set_error_from_errno(ENAMETOOLONG);
+        return TARGET_ERROR;
+    }
+    for (int hop = 0; hop <= MAX_LINK_HOPS; hop++) {
+        struct stat about;
+        if (lstat(path, &about) != 0) {
+            if (errno == ENOENT) return TARGET_NONE;
+            set_error_from_errno(errno);
+            return TARGET_ERROR;
+        }
+        if (S_ISREG(about.st_mode)) return TARGET_FILE;
+        if (S_ISDIR(about.st_mode)) {
+            set_error_from_errno(EISDIR);
+            return TARGET_DIRECTORY;
+        }
+        if (!S_ISLNK(about.st_mode)) return TARGET_OTHER;
+        char target[PATH_MAX];
+        ssize_t length = readlink(path, target, sizeof target - 1);
+        if (length < 0) {
+            set_error_from_errno(errno);
+            return TARGET_ERROR;
+        }
+        target[length] = 0;
+        /* A relative target is taken from the link's own folder. */
+        char folder[PATH_MAX];
+        folder_of(path, folder, sizeof folder);
+        int written = target[0] == '/' || strcmp(folder, ".") == 0
+                          ? snprintf(path, size, "%s", target)
+                          : snprintf(path, size, "%s/%s", folder, target);
+        if (written < 0 || written >= (int)size) {
+            set_error_from_errno(ENAMETOOLONG);
+            return TARGET_ERROR;
+        }
+    }
+    set_error_from_errno(ELOOP);
+    return TARGET_ERROR;
 }

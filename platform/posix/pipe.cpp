@@ -7,18 +7,22 @@
  * of up to 56 bytes is therefore taken whole by one read that asks for at
  * least as many bytes.
  *
- * The name and the instance limit hold across processes: each server end
- * holds an abstract Unix socket name "<pipe name>#<instance>", which the
- * kernel releases when the process dies, so a killed run never blocks the
- * next one. A client that opens the name joins a waiting server end of its
- * own process, never another run's. */
+ * The name and the instance limit hold across the processes of one user:
+ * each server end holds a lock on a file "<pipe name>#<instance>.lock" in
+ * the user's private folder, which the kernel releases when the process
+ * dies, so a killed run never blocks the next one, and other users' runs
+ * never count. A client that opens the name joins a waiting server end of
+ * its own process, never another run's. */
 #include "posix_internal.h"
 
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #define SLOT_BYTES 56u
@@ -111,24 +115,54 @@ static void wait_for(PipeInstance *pipe, std::atomic<uint32_t> *waiting, std::at
     waiting->store(0);
 }
 
+/* The folder of this user's pipe names: $XDG_RUNTIME_DIR where it is this
+ * user's private folder, else quombax-<uid> in the temporary folder, made
+ * private. A folder that another user owns or can write is never used, so
+ * no other user can take or block this user's names. */
+static int private_folder(const char *path) {
+    struct stat about;
+    return lstat(path, &about) == 0 && S_ISDIR(about.st_mode) && about.st_uid == geteuid() &&
+           (about.st_mode & 077) == 0;
+}
+
+static int registry_folder(char *folder, size_t size) {
+    const char *runtime = getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/' && strlen(runtime) < size && private_folder(runtime)) {
+        snprintf(folder, size, "%s", runtime);
+        return 1;
+    }
+    const char *temporary = getenv("TMPDIR");
+    if (!temporary || temporary[0] != '/') temporary = "/tmp";
+    if (snprintf(folder, size, "%s/quombax-%u", temporary, (unsigned)geteuid()) >= (int)size) return 0;
+    if (mkdir(folder, 0700) != 0 && errno != EEXIST) return 0;
+    return private_folder(folder);
+}
+
+/* Claims one of the name's instances: an exclusive lock on the file
+ * "<folder>/<name>#<instance>.lock", which the kernel drops when the
+ * process dies, so a killed run never blocks the next one. */
 static int registry_claim(const char *name, DWORD max_instances) {
+    char folder[PATH_MAX - 2 * PIPE_NAME_BYTES];
+    if (!registry_folder(folder, sizeof folder)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    const char *short_name = name + strlen("\\\\.\\pipe\\");
     for (DWORD instance = 0; instance < max_instances; instance++) {
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        char path[PATH_MAX];
+        int length = snprintf(path, sizeof path, "%s/", folder);
+        for (const char *c = short_name; *c && length < PATH_MAX - 32; c++)
+            path[length++] = *c == '/' || *c == '\\' ? '_' : *c;
+        snprintf(path + length, sizeof path - (size_t)length, "#%u.lock", (unsigned)instance);
+        int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             set_error_from_errno(errno);
             return -1;
         }
-        struct sockaddr_un address;
-        memset(&address, 0, sizeof address);
-        address.sun_family = AF_UNIX;
-        /* abstract name: a leading zero byte, released with the socket */
-        int length = snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "quombax-pipe:%s#%u", name,
-                              (unsigned)instance);
-        socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length);
-        if (bind(fd, (struct sockaddr *)&address, size) == 0) return fd;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
         int saved = errno;
         close(fd);
-        if (saved != EADDRINUSE) {
+        if (saved != EWOULDBLOCK && saved != EINTR) {
             set_error_from_errno(saved);
             return -1;
         }
@@ -241,6 +275,10 @@ BOOL ConnectNamedPipe(HANDLE handle, LPOVERLAPPED overlapped) {
         attached = pipe->client_attached;
         pthread_mutex_unlock(&pipes_lock);
         if (attached) break;
+        if (pipe->broken.load()) { /* disconnected or closed before a client came */
+            SetLastError(ERROR_NO_DATA);
+            return FALSE;
+        }
         futex_wait(&pipe->connect_events, seen);
     }
     SetLastError(ERROR_SUCCESS);

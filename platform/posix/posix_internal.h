@@ -52,6 +52,10 @@ BOOL file_flush(PosixObject *object);
 void flush_all_files(void);
 BOOL thread_close(PosixObject *object);
 
+/* The program's console control routines, for a signal that ends the
+ * process; safe inside a signal handler. */
+void call_ctrl_handlers(int signal_number);
+
 /* Console handles and the terminal's restore on the way out. */
 int is_console_handle(HANDLE handle);
 BOOL console_read_file(HANDLE handle, void *data, DWORD count, DWORD *read);

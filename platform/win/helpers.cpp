@@ -31,3 +31,33 @@ void describe_system_error(DWORD code, char *text, size_t size) {
         text[used] = 0;
     }
 }
+
+FileTarget find_file_target(const char *name, char *path, size_t size) {
+    if (strlen(name) >= size) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return TARGET_ERROR;
+    }
+    strcpy(path, name);
+    DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return TARGET_NONE;
+        return TARGET_ERROR;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        /* A symbolic link: the file it finally stands for. */
+        HANDLE target = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (target != INVALID_HANDLE_VALUE) {
+            DWORD length = GetFinalPathNameByHandleA(target, path, (DWORD)size, FILE_NAME_NORMALIZED);
+            CloseHandle(target);
+            if (length == 0 || length >= size) strcpy(path, name);
+            else attributes = GetFileAttributesA(path);
+        }
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        SetLastError(ERROR_ACCESS_DENIED); /* what opening it for writing gives */
+        return TARGET_DIRECTORY;
+    }
+    return TARGET_FILE;
+}
