@@ -204,7 +204,7 @@ BOOL WriteConsoleA(HANDLE output, const void *text, DWORD count, LPDWORD written
     if (bad_output(output)) return FALSE;
     console_ensure_init();
     const char *bytes = (const char *)text;
-    int plain = cursor_x + (int)count < SCREEN_COLUMNS;
+    int plain = count < (DWORD)(SCREEN_COLUMNS - cursor_x); /* no sum that could wrap */
     for (DWORD i = 0; plain && i < count; i++)
         if ((unsigned char)bytes[i] < 0x20) plain = 0;
     if (plain) {

@@ -1,7 +1,7 @@
 // simultaneous_runs_test.cpp -- runs of the real binary at the same time:
 // two runs each write exactly their own file, a third one finds the link
 // taken, and a run killed in the middle leaves nothing behind that blocks
-// the next.
+// the next (a stale dagoma0.g.part, which the next run replaces).
 #include "support/link_holder.h"
 #include "support/test_support.h"
 
@@ -80,15 +80,19 @@ TEST(SimultaneousRuns, ThirdRunWhileTwoHoldTheirEnds) {
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("Cannot create named pipe.\n"), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("Created file"), std::string::npos) << run.output;
-    EXPECT_EQ(size_of(path), 0); // emptied, and left behind
+    // A run that did not finish leaves the previous file and nothing else.
+    EXPECT_EQ(read_file(path), "an older dagoma0.g\n");
+    EXPECT_EQ(size_of(path + ".part"), -1);
     remove_run_dir(dir);
 }
 
 TEST(SimultaneousRuns, KilledRunDoesNotBlockTheNext) {
     std::string dir = make_temp_dir();
     std::string path = dir + "/dagoma0.g";
+    std::string part = path + ".part";
     std::string input = dir + "/.input";
     std::ofstream(input) << "10\n210\n200\n";
+    std::ofstream(path) << "an older dagoma0.g\n";
     pid_t pid = fork();
     if (pid == 0) {
         int in = open(input.c_str(), O_RDONLY);
@@ -103,7 +107,7 @@ TEST(SimultaneousRuns, KilledRunDoesNotBlockTheNext) {
     // Killed while it streams: once its file has grown past its first megabyte.
     int status = 0;
     bool ended = false;
-    for (int wait = 0; wait < 6000 && size_of(path) < (1 << 20); wait++) {
+    for (int wait = 0; wait < 6000 && size_of(part) < (1 << 20); wait++) {
         if (waitpid(pid, &status, WNOHANG) == pid) {
             ended = true;
             break;
@@ -114,15 +118,20 @@ TEST(SimultaneousRuns, KilledRunDoesNotBlockTheNext) {
     ASSERT_EQ(kill(pid, SIGKILL), 0);
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_LT(size_of(path), (off_t)REFERENCE_BYTES);
+    // The previous file is untouched; the killed run's partial file stays
+    // under its own name, where no printer takes it.
+    EXPECT_EQ(read_file(path), "an older dagoma0.g\n");
+    EXPECT_GT(size_of(part), 0);
 
     // Both server ends can be had again at once, and the next run goes through.
     LinkHolder holder;
     EXPECT_EQ(hold_link_ends(&holder), "held");
     release_link_ends(&holder);
+    // The next run replaces the stale partial file and puts its own in place.
     ProgramRun next = run_program(dir, "10\n210\n200\n");
     EXPECT_EQ(next.status, 0) << next.output;
     EXPECT_EQ(size_of(path), (off_t)REFERENCE_BYTES);
+    EXPECT_EQ(size_of(part), -1);
     unlink(input.c_str());
     remove_run_dir(dir);
 }

@@ -13,8 +13,9 @@ struct LinkHolder {
     int input = -1; // its standard input: closing it lets it go
 };
 
-// Starts hold_link; returns what it said: "held" once both ends are its.
-inline std::string hold_link_ends(LinkHolder *holder) {
+// Starts hold_link (or the command given, through the shell); returns what
+// it said: "held" once both ends are its.
+inline std::string hold_link_ends(LinkHolder *holder, const std::string &command = "") {
     int to_child[2], from_child[2];
     if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return "no pipe";
     holder->pid = fork();
@@ -23,7 +24,8 @@ inline std::string hold_link_ends(LinkHolder *holder) {
         dup2(from_child[1], 1);
         close(to_child[1]);
         close(from_child[0]);
-        execl(QUOMBAX_HOLD_LINK, QUOMBAX_HOLD_LINK, (char *)0);
+        if (command.empty()) execl(QUOMBAX_HOLD_LINK, QUOMBAX_HOLD_LINK, (char *)0);
+        else execl("/bin/sh", "sh", "-c", command.c_str(), (char *)0);
         _exit(127);
     }
     close(to_child[0]);
