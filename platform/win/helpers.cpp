@@ -59,5 +59,12 @@ FileTarget find_file_target(const char *name, char *path, size_t size) {
         SetLastError(ERROR_ACCESS_DENIED); /* what opening it for writing gives */
         return TARGET_DIRECTORY;
     }
-    return TARGET_FILE;
+    /* A name that stands for a device (or, under wine, a link to one) is
+     * written in place. */
+    HANDLE opened = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, 0, NULL);
+    if (opened == INVALID_HANDLE_VALUE) return TARGET_FILE;
+    DWORD type = GetFileType(opened);
+    CloseHandle(opened);
+    return type == FILE_TYPE_DISK || type == FILE_TYPE_UNKNOWN ? TARGET_FILE : TARGET_OTHER;
 }

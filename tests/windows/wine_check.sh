@@ -7,8 +7,11 @@
 # piped numbers: two runs at once write their own files (the first lines of
 # each are compared with the native build's output for the same numbers,
 # since a whole run under wine takes most of an hour), a third run at that
-# moment is refused the pipe, and an output file that cannot be made or
-# written ends the run with a message and status 1.
+# moment is refused the pipe, a second run in one folder is refused the
+# file, both leaving the previous dagoma0.g as it was, and an output file
+# that cannot be made or written ends the run with a message and status 1.
+# A run writes dagoma0.g.part until it is whole; the runs here are killed
+# before that, so their lines are read from dagoma0.g.part.
 #
 # Arguments: $1 the source folder, $2 a build folder for this script.
 # Exits 77 (skipped) when the cross compiler or wine is missing.
@@ -161,12 +164,13 @@ stop_run() {
 runs="$build/runs"
 
 echo "== native runs for the reference lines"
+# killed outright, so that their partial files stay to be compared
 start_run "$native" "$runs/native-a" "10 210 200"
-wait_for_lines "$last_pid" "$runs/native-a/dagoma0.g" "$PREFIX_LINES" || true
-stop_run "$last_pid"
+wait_for_lines "$last_pid" "$runs/native-a/dagoma0.g.part" "$PREFIX_LINES" || true
+stop_run "$last_pid" KILL
 start_run "$native" "$runs/native-b" "-12.5 170 080"
-wait_for_lines "$last_pid" "$runs/native-b/dagoma0.g" "$PREFIX_LINES" || true
-stop_run "$last_pid"
+wait_for_lines "$last_pid" "$runs/native-b/dagoma0.g.part" "$PREFIX_LINES" || true
+stop_run "$last_pid" KILL
 
 echo "== two runs at once under wine, and a third one"
 # The .exe is started from a copy in each folder, as a user would.
@@ -176,6 +180,7 @@ for name in a b c; do mkdir -p "$runs/wine-$name"; cp "$exe" "$runs/wine-$name/q
 printf '10\n210\n200\n' >"$runs/wine-a/input"
 printf -- '-12.5\n170\n080\n' >"$runs/wine-b/input"
 printf '10\n210\n200\n' >"$runs/wine-c/input"
+echo previous >"$runs/wine-a/dagoma0.g"
 (cd "$runs/wine-a" && exec wine quombax.exe <input >output 2>errors) &
 started_pids+=($!)
 pid_a=$!
@@ -183,8 +188,8 @@ pid_a=$!
 started_pids+=($!)
 pid_b=$!
 # Once both files grow, both runs hold their server ends.
-wait_for_lines "$pid_a" "$runs/wine-a/dagoma0.g" 500 || true
-wait_for_lines "$pid_b" "$runs/wine-b/dagoma0.g" 500 || true
+wait_for_lines "$pid_a" "$runs/wine-a/dagoma0.g.part" 500 || true
+wait_for_lines "$pid_b" "$runs/wine-b/dagoma0.g.part" 500 || true
 echo stale >"$runs/wine-c/dagoma0.g"
 (cd "$runs/wine-c" && exec wine quombax.exe <input >output 2>errors) &
 started_pids+=($!)
@@ -192,29 +197,42 @@ status=0
 wait_for_end $! || status=$?
 # Standard output is in text mode on Windows: each "\n" arrives as "\r\n".
 if [ "$status" -eq 1 ] && tr -d '\r' <"$runs/wine-c/output" | grep -qx 'Cannot create named pipe.' &&
-    [ -f "$runs/wine-c/dagoma0.g" ] && [ ! -s "$runs/wine-c/dagoma0.g" ]; then
-    pass "a third run: \"Cannot create named pipe.\", status 1, dagoma0.g left empty"
+    [ "$(cat "$runs/wine-c/dagoma0.g")" = stale ] && [ ! -e "$runs/wine-c/dagoma0.g.part" ]; then
+    pass "a third run: \"Cannot create named pipe.\", status 1, the previous dagoma0.g intact, no partial file"
 else
-    fail "a third run: status $status, output: $(cat "$runs/wine-c/output"), dagoma0.g: $(stat -c %s "$runs/wine-c/dagoma0.g" 2>&1)"
+    fail "a third run: status $status, output: $(cat "$runs/wine-c/output"), dagoma0.g: $(head -c 40 "$runs/wine-c/dagoma0.g" 2>&1)"
+fi
+# A second run in the folder of a run that is writing: refused the file.
+cp "$runs/wine-a/input" "$runs/wine-a/input-second"
+(cd "$runs/wine-a" && exec wine quombax.exe <input-second >output-second 2>errors-second) &
+started_pids+=($!)
+status=0
+wait_for_end $! || status=$?
+if [ "$status" -eq 1 ] &&
+    tr -d '\r' <"$runs/wine-a/output-second" | grep -qx 'Cannot create dagoma0.g: another run is writing it in this folder.' &&
+    [ "$(cat "$runs/wine-a/dagoma0.g")" = previous ]; then
+    pass "a second run in one folder: refused, status 1, the previous dagoma0.g intact"
+else
+    fail "a second run in one folder: status $status, output: $(cat "$runs/wine-a/output-second")"
 fi
 
 for name in a b; do
     pid_var=pid_$name
     pid=${!pid_var}
-    wait_for_lines "$pid" "$runs/wine-$name/dagoma0.g" "$PREFIX_LINES" || true
+    wait_for_lines "$pid" "$runs/wine-$name/dagoma0.g.part" "$PREFIX_LINES" || true
     # killed outright: the run in tmux below needs the pipe's instances
     # that these two held, so it shows that a killed run blocks no other
     stop_run "$pid" KILL
-    got=$(line_count "$runs/wine-$name/dagoma0.g")
+    got=$(line_count "$runs/wine-$name/dagoma0.g.part")
     if [ "$got" -lt "$PREFIX_LINES" ]; then
         fail "wine run $name ended after $got lines: $(cat "$runs/wine-$name/output")"
-    elif cmp -s <(head -n "$PREFIX_LINES" "$runs/wine-$name/dagoma0.g") \
-        <(head -n "$PREFIX_LINES" "$runs/native-$name/dagoma0.g"); then
+    elif cmp -s <(head -n "$PREFIX_LINES" "$runs/wine-$name/dagoma0.g.part") \
+        <(head -n "$PREFIX_LINES" "$runs/native-$name/dagoma0.g.part"); then
         pass "wine run $name: the first $PREFIX_LINES lines equal the native build's ($got written when stopped)"
     else
         fail "wine run $name: its first $PREFIX_LINES lines differ from the native build's:"
-        diff <(head -n "$PREFIX_LINES" "$runs/wine-$name/dagoma0.g") \
-            <(head -n "$PREFIX_LINES" "$runs/native-$name/dagoma0.g") | head -n 10
+        diff <(head -n "$PREFIX_LINES" "$runs/wine-$name/dagoma0.g.part") \
+            <(head -n "$PREFIX_LINES" "$runs/native-$name/dagoma0.g.part") | head -n 10
     fi
 done
 # Lines the reference input must give, whatever both builds agree on.
@@ -224,12 +242,14 @@ expect_line() {
     got=$(sed -n "${number}p" "$file")
     if [ "$got" = "$text" ]; then pass "line $number: $text"; else fail "line $number is \"$got\", not \"$text\""; fi
 }
-expect_line "$runs/wine-a/dagoma0.g" 1 "G90"
-expect_line "$runs/wine-a/dagoma0.g" 2 "G1 F200 X70.000 Y-64.000 Z10"
-expect_line "$runs/wine-a/dagoma0.g" 5 "G1 F200 E0.000"
-expect_line "$runs/wine-a/dagoma0.g" 4831 "G1 F200 X-0.000"
-expect_line "$runs/wine-b/dagoma0.g" 2 "G1 F080 X70.000 Y-64.000 Z-12.5"
-if head -n "$PREFIX_LINES" "$runs/wine-a/dagoma0.g" | grep -q $'\r'; then fail "a carriage return in dagoma0.g"; fi
+expect_line "$runs/wine-a/dagoma0.g.part" 1 "G90"
+expect_line "$runs/wine-a/dagoma0.g.part" 2 "G1 F200 X70.000 Y-64.000 Z10"
+expect_line "$runs/wine-a/dagoma0.g.part" 5 "G1 F200 E0.000"
+expect_line "$runs/wine-a/dagoma0.g.part" 4831 "G1 F200 X-0.000"
+expect_line "$runs/wine-b/dagoma0.g.part" 2 "G1 F080 X70.000 Y-64.000 Z-12.5"
+if head -n "$PREFIX_LINES" "$runs/wine-a/dagoma0.g.part" | grep -q $'\r'; then fail "a carriage return in dagoma0.g"; fi
+# a killed run leaves the previous file as it was
+if [ "$(cat "$runs/wine-a/dagoma0.g")" = previous ]; then pass "a killed run: the previous dagoma0.g intact"; else fail "a killed run changed dagoma0.g"; fi
 
 echo "== an output file that cannot be made or written"
 check_file_failure() {
@@ -312,8 +332,10 @@ if command -v tmux >/dev/null; then
     # wine's console hands the console title to the terminal
     title=$(tmux_run display-message -p -t form '#{pane_title}' 2>/dev/null || true)
     if [ "$title" = "Brindlewoxhaft | Quelt" ]; then pass "the console title"; else fail "the console title is \"$title\""; fi
+    # read before the run is ended, which removes its partial file
+    second_line=$(head -n 2 "$dir/dagoma0.g.part" 2>/dev/null | tail -n 1)
     tmux_run kill-server 2>/dev/null || true
-    if [ "$form_ok" -eq 1 ] && [ "$(head -n 2 "$dir/dagoma0.g" | tail -n 1)" = "G1 F200 X70.000 Y-64.000 Z10" ]; then
+    if [ "$form_ok" -eq 1 ] && [ "$second_line" = "G1 F200 X70.000 Y-64.000 Z10" ]; then
         pass "the form took 10, 210, 200 on wine's console; the live line and the bar show"
     else
         fail "the form on wine's console"
