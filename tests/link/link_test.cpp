@@ -189,6 +189,19 @@ TEST(LinkBreaks, SenderStopsWhenTheServerEndGoes) {
     EXPECT_EQ(sleeps, 0) << "a link that is gone is told at once, not retried";
 }
 
+TEST(LinkBreaks, ConnectReturnsWhenTheServerEndIsCutBeforeAClientCame) {
+    HANDLE pipe = create_link_server();
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    std::thread cutter([&] {
+        usleep(20000);
+        DisconnectNamedPipe(pipe);
+    });
+    EXPECT_FALSE(ConnectNamedPipe(pipe, NULL));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_DATA);
+    cutter.join();
+    CloseHandle(pipe);
+}
+
 TEST(LinkBreaksDeathTest, GeneratorThreadFindsNoServerEnd) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
