@@ -42,7 +42,10 @@ FileTarget find_file_target(const char *name, char *path, size_t size) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) return TARGET_NONE;
-        return TARGET_ERROR;
+        if (error == ERROR_PATH_NOT_FOUND) return TARGET_ERROR;
+        /* Something that has no file attributes (under wine, a link to a
+         * device): opened in place, which tells what it is. */
+        return TARGET_OTHER;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         /* A symbolic link: the file it finally stands for. */
