@@ -17,8 +17,8 @@
 static PosixObject objects[MAX_OBJECTS];
 static pthread_mutex_t objects_lock = PTHREAD_MUTEX_INITIALIZER;
 
-static thread_local DWORD last_error;
-static thread_local int last_errno;
+thread_local DWORD last_error;
+thread_local int last_errno;
 
 DWORD GetLastError(void) { return last_error; }
 
