@@ -43,6 +43,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -69,7 +70,7 @@
 #endif
 
 #define MAX_THREADS 16
-#define DEFAULT_STACK_BYTES (1024 * 1024)
+#define UNLIMITED_STACK_BYTES (8 * 1024 * 1024) /* the default when the stack size limit is unlimited */
 #define MIN_STACK_BYTES (64 * 1024)
 #define NO_DEADLINE (-1LL)
 
@@ -292,7 +293,14 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stack_size, LPTHREAD_
     }
     UserThread *thread = &threads[index];
     size_t page = (size_t)sysconf(_SC_PAGESIZE);
-    size_t bytes = stack_size == 0 ? DEFAULT_STACK_BYTES : stack_size < MIN_STACK_BYTES ? MIN_STACK_BYTES : stack_size;
+    /* The default size is the stack size limit, as for the system's own
+     * threads; only the pages a thread touches take memory. */
+    struct rlimit limit;
+    size_t bytes = stack_size;
+    if (bytes == 0)
+        bytes = getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY ? (size_t)limit.rlim_cur
+                                                                                      : UNLIMITED_STACK_BYTES;
+    if (bytes < MIN_STACK_BYTES) bytes = MIN_STACK_BYTES;
     bytes = (bytes + page - 1) / page * page;
     char *mapping = (char *)mmap(NULL, bytes + page, PROT_READ | PROT_WRITE,
                                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK | MAP_NORESERVE, -1, 0);
