@@ -115,7 +115,7 @@ typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID);
 #define ERROR_PIPE_CONNECTED 535
 #define ERROR_GEN_FAILURE 31
 #define ERROR_SHARING_VIOLATION 32
-#define ERROR_CANT_RESOLVE_FILENAME 1921
+#define ERROR_POSSIBLE_DEADLOCK 1131
 
 /* Files and pipes. */
 #define GENERIC_READ 0x80000000u
@@ -232,7 +232,21 @@ BOOL DisconnectNamedPipe(HANDLE pipe);
 BOOL PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD buffer_size, LPDWORD read,
                    LPDWORD total_available, LPDWORD left_this_message);
 
-/* Threads and time. */
+/* Threads and time. Here a thread of CreateThread is a user-mode thread of
+ * the calling kernel thread, with a stack of its own: the threads take
+ * turns, and one runs until it waits. A pipe read with no bytes, a pipe
+ * write before the previous one was read, ConnectNamedPipe before the
+ * client came, WaitForSingleObject on a thread and Sleep switch to the next
+ * thread whose wait has ended; file and console I/O block them all. When
+ * every thread waits, the kernel thread sleeps until the first time limit,
+ * whose wait gives WAIT_TIMEOUT; with no limit, the wait that finds no way
+ * out fails instead of hanging: pipe calls as on a broken pipe,
+ * ConnectNamedPipe with ERROR_NO_DATA, WaitForSingleObject with WAIT_FAILED
+ * and ERROR_POSSIBLE_DEADLOCK. A pipe joins threads of one kernel thread.
+ * GetLastError is each thread's own. ExitProcess from any thread ends the
+ * process as from the main thread; signals are taken on the running stack,
+ * and the console counts only the kernel thread's own stack as the main
+ * thread. The whole model is told in platform/posix/thread.cpp. */
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stack_size, LPTHREAD_START_ROUTINE routine,
                     LPVOID argument, DWORD flags, LPDWORD thread_id);
 void Sleep(DWORD milliseconds);

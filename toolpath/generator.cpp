@@ -9,8 +9,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* Set once a send has failed: the link is gone, nothing more is sent. */
-static thread_local int link_lost;
+/* The generator thread's own (there is one at a time): set once a send has
+ * failed, when the link is gone and nothing more is sent; cleared when the
+ * thread starts and when it ends. */
+static int link_lost;
 
 int format_fixed3(double value, char *out) {
     /* to_chars gives the correctly rounded digits of the exact value, ties
@@ -126,5 +128,7 @@ DWORD WINAPI generator_thread(LPVOID unused) {
     emit_end_sequence(link);
     send_line(link, END_MARKER);
     CloseHandle(link);
-    return link_lost ? (DWORD)-1 : 0;
+    DWORD result = link_lost ? (DWORD)-1 : 0;
+    link_lost = 0;
+    return result;
 }

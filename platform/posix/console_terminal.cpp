@@ -39,7 +39,8 @@ static char other_thread_messages[4096];
 static size_t other_thread_message_length;
 
 int on_main_thread(void) {
-    return console_ready.load(std::memory_order_acquire) && pthread_equal(pthread_self(), console.main_thread);
+    return console_ready.load(std::memory_order_acquire) && pthread_equal(pthread_self(), console.main_thread) &&
+           on_first_user_thread();
 }
 
 void write_terminal(const char *data, size_t size) {

@@ -1,5 +1,5 @@
 /* objects.cpp -- the POSIX layer's handle table, last-error value, error
- * texts and futex wait; also CloseHandle, ReadFile and WriteFile, which
+ * texts, files (created, renamed, removed); also CloseHandle, ReadFile and WriteFile, which
  * dispatch on what a handle stands for. */
 #include "posix_internal.h"
 
@@ -7,20 +7,18 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <limits.h>
-#include <linux/futex.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 static PosixObject objects[MAX_OBJECTS];
 static pthread_mutex_t objects_lock = PTHREAD_MUTEX_INITIALIZER;
 
-static thread_local DWORD last_error;
-static thread_local int last_errno;
+thread_local DWORD last_error;
+thread_local int last_errno;
 
 DWORD GetLastError(void) { return last_error; }
 
@@ -114,22 +112,6 @@ static PosixObject *any_object(HANDLE handle) {
     PosixObject *object = (PosixObject *)handle;
     if (object < objects || object >= objects + MAX_OBJECTS || object->kind == OBJECT_FREE) return 0;
     return object;
-}
-
-void futex_wait(std::atomic<uint32_t> *word, uint32_t expected) {
-    syscall(SYS_futex, (uint32_t *)word, FUTEX_WAIT_PRIVATE, expected, NULL, NULL, 0);
-}
-
-int futex_wait_ms(std::atomic<uint32_t> *word, uint32_t expected, DWORD milliseconds) {
-    struct timespec timeout;
-    timeout.tv_sec = milliseconds / 1000;
-    timeout.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
-    long result = syscall(SYS_futex, (uint32_t *)word, FUTEX_WAIT_PRIVATE, expected, &timeout, NULL, 0);
-    return result == -1 && errno == ETIMEDOUT ? 0 : 1;
-}
-
-void futex_wake_all(std::atomic<uint32_t> *word) {
-    syscall(SYS_futex, (uint32_t *)word, FUTEX_WAKE_PRIVATE, INT_MAX, NULL, NULL, 0);
 }
 
 static BOOL write_fd(int fd, const void *data, DWORD count) {

@@ -1,18 +1,18 @@
 /* pipe.cpp -- named pipes for the POSIX layer.
  *
- * A pipe here only ever joins two threads of one process, so its data path
- * is in-process: each direction is one cache-line slot with a byte count
- * that the writer publishes in one store, a short spin and then a futex wait
- * on the waiting side, and a wake only when the other side sleeps. One write
- * of up to 56 bytes is therefore taken whole by one read that asks for at
- * least as many bytes.
+ * A pipe here only ever joins user-mode threads of one kernel thread
+ * (thread.cpp), so its data path is a plain in-process slot for each
+ * direction: a write fills the slot with up to 56 bytes, a read takes them;
+ * a read that finds the slot empty, or a write that finds it full, waits,
+ * and the wait lets the other end run. One write of up to 56 bytes is
+ * therefore taken whole by one read that asks for at least as many bytes.
  *
  * The name and the instance limit hold across the processes of one user:
  * each server end holds a lock on a file "<pipe name>#<instance>.lock" in
  * the user's private folder, which the kernel releases when the process
  * dies, so a killed run never blocks the next one, and other users' runs
  * never count. A client that opens the name joins a waiting server end of
- * its own process, never another run's. */
+ * its own kernel thread, never another run's. */
 #include "posix_internal.h"
 
 #include <errno.h>
@@ -29,34 +29,28 @@
 #define SLOT_EMPTY_WRITE 0x80000000u /* the count of a slot that holds a write of 0 bytes */
 #define MAX_PIPES 8
 #define PIPE_NAME_BYTES 96
-#define SPIN_ROUNDS 4000 /* the most rounds a wait spins before it sleeps */
-#define SPIN_FLOOR 32     /* the fewest */
 
-/* One direction of a pipe: a slot of one cache line that holds the bytes
- * of one write (a longer write goes through it in pieces). The writer fills
- * it only when it is empty and publishes the count in one store; the reader
- * takes bytes from `start` and empties it when all are taken. */
+struct PipeInstance;
+
+/* One direction of a pipe: the bytes of one write (a longer write goes
+ * through it in pieces). The reader takes bytes from `start` and empties
+ * the slot when all are taken. */
 struct PipeSlot {
-    alignas(64) std::atomic<uint32_t> count; /* bytes in the slot, 0 when empty */
-    uint32_t start;                          /* reader's: first byte not yet taken */
+    uint32_t count;      /* bytes in the slot, 0 when empty */
+    uint32_t start;      /* reader's: first byte not yet taken */
     char data[SLOT_BYTES];
-    alignas(64) std::atomic<uint32_t> reader_waiting;
-    std::atomic<uint32_t> reader_events;     /* futex word of the reader */
-    std::atomic<uint32_t> writer_waiting;
-    std::atomic<uint32_t> writer_events;     /* futex word of the writer */
-    std::atomic<int> reader_spin;            /* rounds the reader spins before it sleeps */
-    std::atomic<int> writer_spin;            /* rounds the writer spins before it sleeps */
+    PipeInstance *pipe;
 };
 
 struct PipeInstance {
     int in_use;             /* guarded by pipes_lock */
     char name[PIPE_NAME_BYTES];
     int registry_fd;
+    void *owner;            /* the kernel thread whose user-mode threads it joins */
     int server_open;        /* guarded by pipes_lock */
     int client_open;        /* guarded by pipes_lock */
     int client_attached;    /* guarded by pipes_lock: a client has joined */
-    std::atomic<uint32_t> connect_events; /* futex word of ConnectNamedPipe */
-    std::atomic<uint32_t> broken;         /* an end closed or disconnected */
+    int broken;             /* an end closed or disconnected */
     PipeSlot to_server;
     PipeSlot to_client;
 };
@@ -68,51 +62,20 @@ int is_pipe_name(const char *name) {
     return strncmp(name, "\\\\.\\pipe\\", 9) == 0;
 }
 
-static inline void cpu_relax(void) {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
+/* What ends the waits of the two ends. */
+static int slot_filled(void *slot) {
+    PipeSlot *s = (PipeSlot *)slot;
+    return s->count != 0 || s->pipe->broken;
 }
 
-/* Wakes whoever sleeps on one side of a slot, only if it sleeps. */
-static void wake_if_waiting(std::atomic<uint32_t> *waiting, std::atomic<uint32_t> *events) {
-    if (waiting->load()) {
-        events->fetch_add(1);
-        futex_wake_all(events);
-    }
+static int slot_emptied(void *slot) {
+    PipeSlot *s = (PipeSlot *)slot;
+    return s->count == 0 || s->pipe->broken;
 }
 
-static void wake_always(std::atomic<uint32_t> *events) {
-    events->fetch_add(1);
-    futex_wake_all(events);
-}
-
-/* Waits until ready() holds or the pipe is broken: spin, then sleep.
- * The spin adapts: a wait that ends while spinning doubles the next one's
- * spin, one that has to sleep halves it. While both threads have a core
- * of their own the other side answers within the spin; when they share one
- * (a busy machine, two runs at once), spinning only keeps the other side
- * from running, and the waits come down to a short spin and a sleep. */
-template <typename Ready>
-static void wait_for(PipeInstance *pipe, std::atomic<uint32_t> *waiting, std::atomic<uint32_t> *events,
-                     std::atomic<int> *spin, Ready ready) {
-    int rounds = spin->load(std::memory_order_relaxed);
-    for (int i = 0; i < rounds; i++) {
-        if (ready() || pipe->broken.load(std::memory_order_relaxed)) {
-            if (i > 0 && rounds < SPIN_ROUNDS)
-                spin->store(rounds * 2 < SPIN_ROUNDS ? rounds * 2 : SPIN_ROUNDS, std::memory_order_relaxed);
-            return;
-        }
-        cpu_relax();
-    }
-    spin->store(rounds / 2 > SPIN_FLOOR ? rounds / 2 : SPIN_FLOOR, std::memory_order_relaxed);
-    for (;;) {
-        waiting->store(1);
-        uint32_t seen = events->load();
-        if (ready() || pipe->broken.load()) break;
-        futex_wait(events, seen);
-    }
-    waiting->store(0);
+static int client_came(void *pipe) {
+    PipeInstance *p = (PipeInstance *)pipe;
+    return p->client_attached || p->broken;
 }
 
 /* The folder of this user's pipe names: $XDG_RUNTIME_DIR where it is this
@@ -207,15 +170,14 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD open_mode, DWORD pipe_mode, DWORD max
     pipe->server_open = 1;
     pipe->client_open = 0;
     pipe->client_attached = 0;
-    pipe->broken.store(0);
-    pipe->to_server.count.store(0);
-    pipe->to_server.reader_spin.store(SPIN_ROUNDS);
-    pipe->to_server.writer_spin.store(SPIN_ROUNDS);
-    pipe->to_client.reader_spin.store(SPIN_ROUNDS);
-    pipe->to_client.writer_spin.store(SPIN_ROUNDS);
+    pipe->broken = 0;
+    pipe->owner = kernel_thread_tag();
+    pipe->to_server.count = 0;
     pipe->to_server.start = 0;
-    pipe->to_client.count.store(0);
+    pipe->to_server.pipe = pipe;
+    pipe->to_client.count = 0;
     pipe->to_client.start = 0;
+    pipe->to_client.pipe = pipe;
     pthread_mutex_unlock(&pipes_lock);
     ((PosixObject *)handle)->pipe = index;
     SetLastError(ERROR_SUCCESS);
@@ -227,9 +189,11 @@ HANDLE pipe_open_client(const char *name) {
     if (handle == INVALID_HANDLE_VALUE) return handle;
     pthread_mutex_lock(&pipes_lock);
     int found = -1, busy = 0;
+    void *owner = kernel_thread_tag();
     for (int i = 0; i < MAX_PIPES; i++) {
         PipeInstance *pipe = &pipes[i];
-        if (!pipe->in_use || !pipe->server_open || pipe->broken.load() || strcmp(pipe->name, name) != 0)
+        if (!pipe->in_use || !pipe->server_open || pipe->broken || pipe->owner != owner ||
+            strcmp(pipe->name, name) != 0)
             continue;
         if (pipe->client_attached) {
             busy = 1;
@@ -249,7 +213,6 @@ HANDLE pipe_open_client(const char *name) {
     pipe->client_open = 1;
     pthread_mutex_unlock(&pipes_lock);
     ((PosixObject *)handle)->pipe = found;
-    wake_always(&pipe->connect_events);
     SetLastError(ERROR_SUCCESS);
     return handle;
 }
@@ -262,24 +225,15 @@ BOOL ConnectNamedPipe(HANDLE handle, LPOVERLAPPED overlapped) {
         return FALSE;
     }
     PipeInstance *pipe = &pipes[object->pipe];
-    pthread_mutex_lock(&pipes_lock);
-    int attached = pipe->client_attached;
-    pthread_mutex_unlock(&pipes_lock);
-    if (attached) {
-        SetLastError(pipe->broken.load() ? ERROR_NO_DATA : ERROR_PIPE_CONNECTED);
+    if (pipe->client_attached) {
+        SetLastError(pipe->broken ? ERROR_NO_DATA : ERROR_PIPE_CONNECTED);
         return FALSE;
     }
-    for (;;) {
-        uint32_t seen = pipe->connect_events.load();
-        pthread_mutex_lock(&pipes_lock);
-        attached = pipe->client_attached;
-        pthread_mutex_unlock(&pipes_lock);
-        if (attached) break;
-        if (pipe->broken.load()) { /* disconnected or closed before a client came */
-            SetLastError(ERROR_NO_DATA);
-            return FALSE;
-        }
-        futex_wait(&pipe->connect_events, seen);
+    /* Ends when the client comes, or fails when the pipe is disconnected or
+     * closed first, or when no user-mode thread that could come is left. */
+    if (wait_until(client_came, pipe, INFINITE) != WAIT_ENDED || !pipe->client_attached) {
+        SetLastError(ERROR_NO_DATA);
+        return FALSE;
     }
     SetLastError(ERROR_SUCCESS);
     return TRUE;
@@ -293,11 +247,8 @@ BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *writt
     const char *bytes = (const char *)data;
     DWORD done = 0;
     do {
-        /* seq_cst: against the reader's store of its waiting flag, so that
-         * one of the two sides always sees the other */
-        wait_for(pipe, &slot->writer_waiting, &slot->writer_events, &slot->writer_spin,
-                 [slot] { return slot->count.load(std::memory_order_seq_cst) == 0; });
-        if (pipe->broken.load(std::memory_order_relaxed)) {
+        /* a wait that cannot end leaves the slot full, as a broken pipe does */
+        if ((slot->count != 0 && wait_until(slot_emptied, slot, INFINITE) != WAIT_ENDED) || pipe->broken) {
             SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_NO_DATA : ERROR_PIPE_NOT_CONNECTED);
             if (written) *written = done;
             return FALSE;
@@ -305,8 +256,7 @@ BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *writt
         uint32_t chunk = count - done < SLOT_BYTES ? count - done : SLOT_BYTES;
         if (chunk) memcpy(slot->data, bytes + done, chunk);
         /* A write of 0 bytes still reaches the reader, as one read of 0 bytes. */
-        slot->count.store(chunk ? chunk : SLOT_EMPTY_WRITE, std::memory_order_seq_cst);
-        wake_if_waiting(&slot->reader_waiting, &slot->reader_events);
+        slot->count = chunk ? chunk : SLOT_EMPTY_WRITE;
         done += chunk;
     } while (done < count);
     if (written) *written = done;
@@ -316,10 +266,9 @@ BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *writt
 BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) {
     PipeInstance *pipe = pipe_of(object);
     PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
-    wait_for(pipe, &slot->reader_waiting, &slot->reader_events, &slot->reader_spin,
-             [slot] { return slot->count.load(std::memory_order_seq_cst) != 0; });
-    uint32_t filled = slot->count.load(std::memory_order_acquire);
-    if (filled == 0) { /* only a broken pipe ends the wait empty */
+    if (slot->count == 0) wait_until(slot_filled, slot, INFINITE);
+    uint32_t filled = slot->count;
+    if (filled == 0) { /* a broken pipe, or a wait that cannot end */
         SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_BROKEN_PIPE : ERROR_PIPE_NOT_CONNECTED);
         return FALSE;
     }
@@ -329,8 +278,7 @@ BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) 
     if (chunk) memcpy(data, slot->data + slot->start, chunk);
     if (chunk == available) {
         slot->start = 0;
-        slot->count.store(0, std::memory_order_seq_cst);
-        wake_if_waiting(&slot->writer_waiting, &slot->writer_events);
+        slot->count = 0;
     } else {
         slot->start += chunk;
     }
@@ -348,9 +296,9 @@ BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read
     }
     PipeInstance *pipe = pipe_of(object);
     PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
-    uint32_t filled = slot->count.load(std::memory_order_acquire);
+    uint32_t filled = slot->count;
     uint32_t available = filled && filled != SLOT_EMPTY_WRITE ? filled - slot->start : 0;
-    if (available == 0 && pipe->broken.load()) {
+    if (available == 0 && pipe->broken) {
         SetLastError(ERROR_BROKEN_PIPE);
         return FALSE;
     }
@@ -362,14 +310,8 @@ BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read
     return TRUE;
 }
 
-static void break_pipe(PipeInstance *pipe) {
-    pipe->broken.store(1);
-    wake_always(&pipe->to_server.reader_events);
-    wake_always(&pipe->to_server.writer_events);
-    wake_always(&pipe->to_client.reader_events);
-    wake_always(&pipe->to_client.writer_events);
-    wake_always(&pipe->connect_events);
-}
+/* Every wait on the pipe ends: its condition looks at `broken`. */
+static void break_pipe(PipeInstance *pipe) { pipe->broken = 1; }
 
 BOOL DisconnectNamedPipe(HANDLE handle) {
     PosixObject *object = object_from_handle(handle, OBJECT_PIPE_SERVER);

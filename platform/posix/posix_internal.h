@@ -1,5 +1,6 @@
 /* posix_internal.h -- what the POSIX files of the portability layer share:
- * the handle table, error mapping and the futex wait. Not for the program. */
+ * the handle table, error mapping, the user-mode threads' waits and stack
+ * switch. Not for the program. */
 #ifndef QUOMBAX_POSIX_INTERNAL_H
 #define QUOMBAX_POSIX_INTERNAL_H
 
@@ -7,6 +8,7 @@
 
 #include <atomic>
 #include <pthread.h>
+#include <setjmp.h>
 
 enum ObjectKind {
     OBJECT_FREE = 0,
@@ -33,14 +35,36 @@ void release_object(HANDLE handle);
 
 /* Errors: sets the thread's last error from errno (keeping errno for its text). */
 void set_error_from_errno(int error_number);
+/* The running thread's error state. A kernel thread's own; a user-mode
+ * thread keeps its copy in its record while another one runs. */
+extern thread_local DWORD last_error;
+extern thread_local int last_errno;
 
 /* One read(2), repeated when a signal cut it short; errors as GetLastError. */
 BOOL read_fd(int fd, void *data, DWORD count, DWORD *read_count);
 
-/* Futex wait and wake on a 32-bit word. */
-void futex_wait(std::atomic<uint32_t> *word, uint32_t expected);
-int futex_wait_ms(std::atomic<uint32_t> *word, uint32_t expected, DWORD milliseconds);
-void futex_wake_all(std::atomic<uint32_t> *word);
+
+/* User-mode threads (thread.cpp). wait_until runs the kernel thread's
+ * other user-mode threads until ready(context) holds (ready 0: never),
+ * the time is up, or no wait can end any more. */
+enum WaitEnd { WAIT_ENDED, WAIT_TIMED_OUT, WAIT_CANNOT_END };
+int wait_until(int (*ready)(void *context), void *context, DWORD milliseconds);
+void *kernel_thread_tag(void);     /* the same for all user-mode threads of one kernel thread */
+int on_first_user_thread(void);    /* the kernel thread's own stack runs, no thread of CreateThread */
+
+/* The switch between two stacks (switch.cpp). */
+struct SwitchContext {
+    void *sp;     /* the native switch's stack pointer */
+    jmp_buf env;  /* the portable switch's place */
+};
+/* Lays out a new stack [stack, stack + size) so that the first switch to
+ * it calls entry, which must never return. */
+void context_prepare(SwitchContext *context, char *stack, size_t size, void (*entry)(void));
+void context_switch(SwitchContext *from, SwitchContext *to);
+int native_switch_available(void);
+/* Test hook: the portable switch also where a native one exists. Changed
+ * only while no user-mode thread but the caller exists. */
+extern int portable_switch;
 
 /* Pipe and file operations behind the generic handle calls. */
 HANDLE pipe_open_client(const char *name);

@@ -1,4 +1,5 @@
-// link_test.cpp -- the real link between two threads of this process: the
+// link_test.cpp -- the real link between two threads of this process (the
+// layer's threads: on POSIX user-mode threads of one kernel thread): the
 // lock step, the end marker, the instance limit, and every way the link can
 // break: a client that goes away, a message of 0 bytes or of more than 47,
 // reads that keep failing, a server end that goes away, and a generator
@@ -11,7 +12,6 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 // The layer's test hook: when set, Sleep calls it instead of sleeping.
@@ -65,7 +65,7 @@ DWORD wait_for_bytes(HANDLE pipe) {
     DWORD available = 0;
     for (int wait = 0; wait < 10000 && available == 0; wait++) {
         if (!PeekNamedPipe(pipe, NULL, 0, NULL, &available, NULL)) return 0;
-        if (available == 0) usleep(1000);
+        if (available == 0) Sleep(1); // the sender runs meanwhile
     }
     return available;
 }
@@ -74,7 +74,8 @@ TEST(LinkBreaks, ClientClosesInTheMiddle) {
     Sink sink;
     ASSERT_NO_FATAL_FAILURE(open_sink(&sink));
     hook_sleep();
-    std::thread client([] {
+    TestThread client;
+    start_thread(&client, [] {
         HANDLE link = open_link_client();
         for (const char *line : {"G90\n", "M106 S210\n", "M109 S210\n"}) send_command(link, line);
         CloseHandle(link); // no end marker
@@ -83,7 +84,7 @@ TEST(LinkBreaks, ClientClosesInTheMiddle) {
     EXPECT_EQ(receive_loop(sink.pipe, sink.file, &sink.bar), RECEIVE_LINK_BROKEN);
     EXPECT_EQ(receive_status.error, (DWORD)ERROR_BROKEN_PIPE);
     EXPECT_EQ(receive_status.message_count, 3u);
-    client.join();
+    join_thread(&client);
     sleep_hook = 0;
     EXPECT_EQ(sleeps, 0) << "a broken link is told at once, not retried";
     EXPECT_EQ(close_sink(&sink), "G90\nM106 S210\nM109 S210\n");
@@ -106,7 +107,8 @@ TEST(LinkBreaks, MessageLengths) {
         ASSERT_NO_FATAL_FAILURE(open_sink(&sink));
         std::atomic<int> sent{-1};
         std::string text = c.text;
-        std::thread client([&sent, text] {
+        TestThread client;
+        start_thread(&client, [&sent, text] {
             HANDLE link = open_link_client();
             BOOL ok = send_command(link, "G90\n") && send_command(link, text.c_str()) && send_command(link, END_MARKER);
             sent = ok;
@@ -116,7 +118,7 @@ TEST(LinkBreaks, MessageLengths) {
         ReceiveResult result = receive_loop(sink.pipe, sink.file, &sink.bar);
         EXPECT_EQ(result, c.result);
         if (result == RECEIVE_DONE) {
-            client.join();
+            join_thread(&client);
             EXPECT_EQ(sent, TRUE);
             EXPECT_EQ(receive_status.message_count, 2u);
             EXPECT_EQ(close_sink(&sink), "G90\n" + c.text);
@@ -125,7 +127,7 @@ TEST(LinkBreaks, MessageLengths) {
             // when the server end goes.
             EXPECT_EQ(receive_status.message_count, 1u);
             EXPECT_EQ(close_sink(&sink), "G90\n");
-            client.join();
+            join_thread(&client);
             EXPECT_EQ(sent, FALSE);
         }
     }
@@ -170,7 +172,8 @@ TEST(LinkBreaks, SenderStopsWhenTheServerEndGoes) {
     ASSERT_NO_FATAL_FAILURE(open_sink(&sink));
     hook_sleep();
     std::atomic<int> first{-1}, second{-1};
-    std::thread client([&] {
+    TestThread client;
+    start_thread(&client, [&] {
         HANDLE link = open_link_client();
         first = send_command(link, "G90\n"); // waits for a reply that never comes
         second = send_command(link, "G28\n");
@@ -182,7 +185,7 @@ TEST(LinkBreaks, SenderStopsWhenTheServerEndGoes) {
     ASSERT_TRUE(ReadFile(sink.pipe, buffer, MAX_MESSAGE_BYTES, &n, NULL));
     EXPECT_EQ(std::string(buffer, n), "G90\n");
     EXPECT_EQ(close_sink(&sink), ""); // the server end goes without a reply
-    client.join();
+    join_thread(&client);
     sleep_hook = 0;
     EXPECT_EQ(first, FALSE);
     EXPECT_EQ(second, FALSE);
@@ -192,13 +195,14 @@ TEST(LinkBreaks, SenderStopsWhenTheServerEndGoes) {
 TEST(LinkBreaks, ConnectReturnsWhenTheServerEndIsCutBeforeAClientCame) {
     HANDLE pipe = create_link_server();
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    std::thread cutter([&] {
-        usleep(20000);
+    TestThread cutter;
+    start_thread(&cutter, [&] {
+        Sleep(20);
         DisconnectNamedPipe(pipe);
     });
     EXPECT_FALSE(ConnectNamedPipe(pipe, NULL));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_DATA);
-    cutter.join();
+    join_thread(&cutter);
     CloseHandle(pipe);
 }
 
@@ -218,7 +222,8 @@ TEST(LinkBasics, OneMessageInFlightAtMost) {
     Sink sink;
     ASSERT_NO_FATAL_FAILURE(open_sink(&sink));
     std::atomic<int> sent{0};
-    std::thread client([&sent] {
+    TestThread client;
+    start_thread(&client, [&sent] {
         HANDLE link = open_link_client();
         send_command(link, "G90\n");
         sent = 1;
@@ -235,7 +240,7 @@ TEST(LinkBasics, OneMessageInFlightAtMost) {
         ASSERT_TRUE(ReadFile(sink.pipe, buffer, MAX_MESSAGE_BYTES, &n, NULL));
         EXPECT_EQ(std::string(buffer, n), line);
         // Time for a second message, had the sender not waited for the reply.
-        usleep(20000);
+        Sleep(20);
         DWORD available = 1;
         EXPECT_TRUE(PeekNamedPipe(sink.pipe, NULL, 0, NULL, &available, NULL));
         EXPECT_EQ(available, 0u);
@@ -243,7 +248,7 @@ TEST(LinkBasics, OneMessageInFlightAtMost) {
         DWORD written = 0;
         WriteFile(sink.pipe, ACK, 1, &written, NULL);
     }
-    client.join();
+    join_thread(&client);
     EXPECT_EQ(sent, 2);
     close_sink(&sink);
 }
@@ -254,7 +259,8 @@ TEST(LinkBasics, EndMarkerAnsweredOnceAndNeverStored) {
     std::string reply;
     BOOL more = TRUE;
     DWORD more_error = 0;
-    std::thread client([&] {
+    TestThread client;
+    start_thread(&client, [&] {
         HANDLE link = open_link_client();
         send_command(link, "G90\n");
         DWORD written = 0, got = 0;
@@ -270,7 +276,7 @@ TEST(LinkBasics, EndMarkerAnsweredOnceAndNeverStored) {
     EXPECT_EQ(receive_loop(sink.pipe, sink.file, &sink.bar), RECEIVE_DONE);
     EXPECT_EQ(receive_status.message_count, 1u);
     EXPECT_EQ(close_sink(&sink), "G90\n");
-    client.join();
+    join_thread(&client);
     EXPECT_EQ(reply, ACK);
     EXPECT_FALSE(more);
     EXPECT_EQ(more_error, (DWORD)ERROR_PIPE_NOT_CONNECTED);

@@ -36,6 +36,23 @@ ProgramRun run_program(const std::string &dir, const std::string &input, const s
     return run;
 }
 
+static DWORD WINAPI run_body(LPVOID argument) {
+    ((TestThread *)argument)->body();
+    return 0;
+}
+
+void start_thread(TestThread *thread, std::function<void()> body) {
+    thread->body = std::move(body);
+    thread->handle = CreateThread(NULL, 0, run_body, thread, 0, NULL);
+    ASSERT_NE(thread->handle, (HANDLE)NULL);
+}
+
+void join_thread(TestThread *thread) {
+    ASSERT_EQ(WaitForSingleObject(thread->handle, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(thread->handle);
+    thread->handle = NULL;
+}
+
 struct StreamJob {
     LinkRoutine routine;
     void *context;

@@ -8,6 +8,7 @@
 
 #include "test_text.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,15 @@ ProgramRun run_program(const std::string &dir, const std::string &input, const s
 // file's content.
 typedef void (*LinkRoutine)(HANDLE link, void *context);
 std::string stream_through_link(LinkRoutine routine, void *context);
+
+// A thread of the layer's CreateThread that runs body: on POSIX a user-mode
+// thread of this kernel thread, which runs while the caller waits (in a
+// pipe call, WaitForSingleObject or Sleep). join_thread waits for its end.
+struct TestThread {
+    HANDLE handle = NULL;
+    std::function<void()> body;
+};
+void start_thread(TestThread *thread, std::function<void()> body);
+void join_thread(TestThread *thread);
 
 #endif
