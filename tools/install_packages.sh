@@ -23,7 +23,10 @@ for step in "$@"; do
 done
 [ -n "$packages" ] || { echo "usage: $0 build|test|extras..." >&2; exit 2; }
 as_root=""
-[ "$(id -u)" -eq 0 ] || as_root=sudo
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "$0: run it as root, or install sudo" >&2; exit 1; }
+    as_root=sudo
+fi
 $as_root apt-get update
 # shellcheck disable=SC2086 # one word per package
 $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages
