@@ -52,7 +52,7 @@ void draw_static_screen(HANDLE output) {
     draw_frame(output, top);
     SetConsoleTextAttribute(output, TEXT_ATTRIBUTE);
     WRITE_TEXT_AT(output, 4, 11, "3d object:        quombax collector");
-    WRITE_TEXT_AT(output, 4, 12, "Version:          1.0.6 - 10/03/2022");
+    WRITE_TEXT_AT(output, 4, 12, "Version:          " QUOMBAX_VERSION " - 10/03/2022");
     WRITE_TEXT_AT(output, 4, 13, "Writing gcode:    ");
     WRITE_TEXT_AT(output, 4, 14, "Progress:         |");
 }
