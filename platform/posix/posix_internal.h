@@ -60,4 +60,8 @@ void console_shutdown(void);
 void console_before_wait(void); /* presents the screen before the program waits */
 DWORD console_wait_input(HANDLE handle, DWORD milliseconds); /* WaitForSingleObject on the console input */
 
+/* Calls the routines registered with SetConsoleCtrlHandler for the event
+ * that a signal stands for; safe in a signal handler. */
+void call_ctrl_handlers(int signal_number);
+
 #endif

@@ -3,6 +3,7 @@
 #include "posix_internal.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <time.h>
 #include <unistd.h>
@@ -69,8 +70,17 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stack_size, LPTHREAD_
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     if (stack_size) pthread_attr_setstacksize(&attributes, stack_size);
+    /* The new thread takes only the signals its own instructions raise;
+     * every other signal goes to the main thread, whose handlers own the
+     * terminal, so that they never race with its drawing. */
+    sigset_t others, previous;
+    sigfillset(&others);
+    const int own_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT, SIGPIPE, SIGXFSZ};
+    for (int signal_number : own_signals) sigdelset(&others, signal_number);
+    pthread_sigmask(SIG_BLOCK, &others, &previous);
     pthread_t thread;
     int error = pthread_create(&thread, &attributes, thread_start, record);
+    pthread_sigmask(SIG_SETMASK, &previous, NULL);
     pthread_attr_destroy(&attributes);
     if (error != 0) {
         pthread_mutex_lock(&threads_lock);
