@@ -6,8 +6,6 @@
 
 #include "../platform/key_decoder.h"
 
-#include <string.h>
-
 /* Piped input: the records of the byte taken last, its press then its
  * release, read one per call. */
 static INPUT_RECORD piped_records[2];
@@ -45,15 +43,7 @@ static int fill_piped(HANDLE input) {
         if (!take_byte(input, &byte)) return 0;
         DecodedKey key;
         if (!decode_input_byte(byte, &key)) continue; /* CR of CR LF */
-        memset(piped_records, 0, sizeof piped_records);
-        for (int i = 0; i < 2; i++) {
-            KEY_EVENT_RECORD *event = &piped_records[i].Event.KeyEvent;
-            piped_records[i].EventType = KEY_EVENT;
-            event->bKeyDown = i == 0;
-            event->wRepeatCount = 1;
-            event->wVirtualKeyCode = key.virtual_key;
-            event->uChar.AsciiChar = key.ascii;
-        }
+        key_event_records(&key, piped_records);
         piped_next = 0;
         piped_count = 2;
     }

@@ -1,8 +1,12 @@
 /* key_decoder.cpp -- bytes to keys: single bytes by a table, escape
- * sequences (CSI and SS3) by their final byte, UTF-8 characters as one key
- * without a code. Any byte stream is taken: every call on a complete or
- * ended input takes at least one byte, and nothing is written past *key. */
+ * sequences (CSI and SS3) by their final byte, control strings (DCS, OSC,
+ * APC, PM, SOS) as no key, UTF-8 characters as one key without a code. A
+ * sequence is followed across calls, so no byte of it is ever typed. Any
+ * byte stream is taken: every call on ended input takes at least one byte
+ * (unless it is empty), and nothing is written past *key. */
 #include "key_decoder.h"
+
+#include <string.h>
 
 static void set_key(DecodedKey *key, WORD virtual_key, char ascii) {
     key->present = 1;
@@ -123,67 +127,113 @@ static void key_of_ss3(unsigned char final, DecodedKey *key) {
     set_no_key(key);
 }
 
-static size_t decode_csi(KeyDecoder *decoder, const unsigned char *bytes, size_t length, int at_end, DecodedKey *key) {
-    /* bytes[0..1] is ESC [ ; then parameters 0x30-0x3F, intermediates
-     * 0x20-0x2F and one final byte 0x40-0x7E. */
-    int first_number = 0;
-    int in_first = 1;
-    int private_marker = 0;
-    size_t i = 2;
-    for (; i < length && i < KEY_SEQUENCE_MAX; i++) {
+static void begin_sequence(KeyDecoder *decoder, int sequence) {
+    decoder->sequence = sequence;
+    decoder->parameter_bytes = 0;
+    decoder->first_number = 0;
+    decoder->in_first = 1;
+    decoder->private_marker = 0;
+}
+
+static size_t end_sequence(KeyDecoder *decoder, size_t taken) {
+    decoder->sequence = SEQUENCE_NONE;
+    return taken;
+}
+
+/* CSI after ESC [: parameters 0x30-0x3F, intermediates 0x20-0x2F and one
+ * final byte 0x40-0x7E; a "[" right after the introducer is the Linux
+ * console's function keys. Any other byte ends the sequence unfinished
+ * (no key) and is decoded on its own. */
+static size_t continue_csi(KeyDecoder *decoder, const unsigned char *bytes, size_t length, DecodedKey *key) {
+    for (size_t i = 0; i < length; i++) {
         unsigned char byte = bytes[i];
-        if (byte >= 0x40 && byte <= 0x7E) {
-            key_of_csi(byte, first_number, private_marker, key);
+        if (decoder->parameter_bytes == 0 && byte == '[') {
+            decoder->sequence = SEQUENCE_LINUX_FUNCTION;
             return i + 1;
         }
+        if (byte >= 0x40 && byte <= 0x7E) {
+            key_of_csi(byte, decoder->first_number, decoder->private_marker, key);
+            return end_sequence(decoder, i + 1);
+        }
         if (byte >= 0x30 && byte <= 0x3F) {
-            if (i == 2 && byte >= 0x3C) private_marker = 1;
-            if (in_first && byte >= '0' && byte <= '9') {
-                if (first_number < 1000) first_number = first_number * 10 + (byte - '0');
+            if (decoder->parameter_bytes == 0 && byte >= 0x3C) decoder->private_marker = 1;
+            if (decoder->in_first && byte >= '0' && byte <= '9') {
+                if (decoder->first_number < 1000) decoder->first_number = decoder->first_number * 10 + (byte - '0');
             } else {
-                in_first = 0;
+                decoder->in_first = 0;
             }
-            continue;
+        } else if (byte >= 0x20 && byte <= 0x2F) {
+            decoder->in_first = 0;
+        } else {
+            return end_sequence(decoder, i);
         }
-        if (byte >= 0x20 && byte <= 0x2F) {
-            in_first = 0;
-            continue;
-        }
-        /* A byte that cannot stand in a sequence ends it unfinished: the
-         * bytes before it are no key, it is decoded on its own. */
-        set_no_key(key);
-        return i;
+        decoder->parameter_bytes++;
     }
-    if (i >= KEY_SEQUENCE_MAX) {
-        /* Overlong: no key; skip the rest up to its final byte. */
-        decoder->skipping = 1;
-        set_no_key(key);
-        return i;
-    }
-    if (!at_end) return 0;
-    set_no_key(key); /* cut short: what came is no key */
     return length;
 }
 
-size_t decode_terminal_key(KeyDecoder *decoder, const unsigned char *bytes, size_t length, int at_end,
-                           DecodedKey *key) {
-    set_no_key(key);
-    if (length == 0) return 0;
-    if (decoder->skipping) {
-        size_t i = 0;
-        for (; i < length; i++) {
-            unsigned char byte = bytes[i];
-            if (byte >= 0x40 && byte <= 0x7E) {
-                decoder->skipping = 0;
-                return i + 1;
-            }
-            if (byte < 0x20 || byte > 0x7E) {
-                decoder->skipping = 0; /* not part of the sequence after all */
-                if (i == 0) break;
-                return i;
-            }
+/* SS3 after ESC O: optional parameters (ESC O 2 P is Shift+F1), then the
+ * final byte; any other byte ends it unfinished. */
+static size_t continue_ss3(KeyDecoder *decoder, const unsigned char *bytes, size_t length, DecodedKey *key) {
+    for (size_t i = 0; i < length; i++) {
+        unsigned char byte = bytes[i];
+        if (byte >= 0x40 && byte <= 0x7E) {
+            key_of_ss3(byte, key);
+            return end_sequence(decoder, i + 1);
         }
-        if (i == length) return length;
+        if (byte < 0x30 || byte > 0x3F) return end_sequence(decoder, i);
+    }
+    return length;
+}
+
+/* ESC [ [ and a letter: F1 to F5 of the Linux console. */
+static size_t continue_linux_function(KeyDecoder *decoder, const unsigned char *bytes, DecodedKey *key) {
+    unsigned char byte = bytes[0];
+    if (byte < 0x40 || byte > 0x7E) return end_sequence(decoder, 0);
+    if (byte >= 'A' && byte <= 'E') set_key(key, (WORD)(VK_F1 + (byte - 'A')), 0);
+    return end_sequence(decoder, 1);
+}
+
+/* A control string: everything up to ST (ESC \) or BEL; CAN and SUB
+ * cancel it; an Escape followed by anything but "\" ends it and starts
+ * anew. */
+static size_t continue_string(KeyDecoder *decoder, const unsigned char *bytes, size_t length, int at_end) {
+    for (size_t i = 0; i < length; i++) {
+        unsigned char byte = bytes[i];
+        if (byte == 0x07 || byte == 0x18 || byte == 0x1A) return end_sequence(decoder, i + 1);
+        if (byte != 0x1B) continue;
+        if (i + 1 == length) return at_end ? length : i; /* what follows the Escape decides */
+        return end_sequence(decoder, bytes[i + 1] == '\\' ? i + 2 : i);
+    }
+    return length;
+}
+
+static size_t continue_sequence(KeyDecoder *decoder, const unsigned char *bytes, size_t length, int at_end,
+                                DecodedKey *key) {
+    switch (decoder->sequence) {
+    case SEQUENCE_CSI: return continue_csi(decoder, bytes, length, key);
+    case SEQUENCE_SS3: return continue_ss3(decoder, bytes, length, key);
+    case SEQUENCE_LINUX_FUNCTION: return continue_linux_function(decoder, bytes, key);
+    default: return continue_string(decoder, bytes, length, at_end);
+    }
+}
+
+static int sequence_of_introducer(unsigned char byte) {
+    switch (byte) {
+    case '[': return SEQUENCE_CSI;
+    case 'O': return SEQUENCE_SS3;
+    case 'P': case ']': case '_': case '^': case 'X': return SEQUENCE_STRING;
+    default: return SEQUENCE_NONE;
+    }
+}
+
+static size_t decode_step(KeyDecoder *decoder, const unsigned char *bytes, size_t length, int at_end,
+                          DecodedKey *key) {
+    if (length == 0) return 0;
+    if (decoder->sequence != SEQUENCE_NONE) {
+        size_t taken = continue_sequence(decoder, bytes, length, at_end, key);
+        if (taken > 0 || decoder->sequence != SEQUENCE_NONE) return taken;
+        /* the sequence ended before bytes[0]: that byte is decoded below */
     }
     unsigned char first = bytes[0];
     if (first == 0x1B) {
@@ -192,18 +242,9 @@ size_t decode_terminal_key(KeyDecoder *decoder, const unsigned char *bytes, size
             set_key(key, VK_ESCAPE, 0x1B);
             return 1;
         }
-        if (bytes[1] == '[') return decode_csi(decoder, bytes, length, at_end, key);
-        if (bytes[1] == 'O') {
-            if (length == 2) {
-                if (!at_end) return 0;
-                set_key(key, 'O', 'O'); /* Alt+O */
-                return 2;
-            }
-            if (bytes[2] >= 0x40 && bytes[2] <= 0x7E) {
-                key_of_ss3(bytes[2], key);
-                return 3;
-            }
-            set_key(key, 'O', 'O');
+        int sequence = sequence_of_introducer(bytes[1]);
+        if (sequence != SEQUENCE_NONE) {
+            begin_sequence(decoder, sequence);
             return 2;
         }
         /* Escape followed by anything else: the Escape key; the next byte
@@ -227,4 +268,30 @@ size_t decode_terminal_key(KeyDecoder *decoder, const unsigned char *bytes, size
     }
     key_of_byte(first, key);
     return 1;
+}
+
+size_t decode_terminal_key(KeyDecoder *decoder, const unsigned char *bytes, size_t length, int at_end,
+                           DecodedKey *key) {
+    set_no_key(key);
+    size_t taken = decode_step(decoder, bytes, length, at_end, key);
+    /* Silence after bytes that leave a sequence unfinished: it is dropped. */
+    if (at_end && taken == length) decoder->sequence = SEQUENCE_NONE;
+    return taken;
+}
+
+int key_decoder_wait_ms(const KeyDecoder *decoder, size_t held) {
+    if (decoder->sequence != SEQUENCE_NONE) return SEQUENCE_WAIT_MS;
+    return held > 0 ? ESCAPE_WAIT_MS : 0;
+}
+
+void key_event_records(const DecodedKey *key, INPUT_RECORD records[2]) {
+    memset(records, 0, 2 * sizeof records[0]);
+    for (int i = 0; i < 2; i++) {
+        KEY_EVENT_RECORD *event = &records[i].Event.KeyEvent;
+        records[i].EventType = KEY_EVENT;
+        event->bKeyDown = i == 0;
+        event->wRepeatCount = 1;
+        event->wVirtualKeyCode = key->virtual_key;
+        event->uChar.AsciiChar = key->ascii;
+    }
 }

@@ -14,8 +14,10 @@
 #include <unistd.h>
 
 #define QUEUE_CAPACITY 256
-/* How long a lone Escape waits for the rest of a sequence. */
-#define ESCAPE_WAIT_MS 30
+/* How often a run in the background looks whether it is in the foreground again. */
+#define BACKGROUND_CHECK_MS 100
+/* Bytes taken from the terminal per read. */
+#define TERMINAL_READ_BYTES 64
 
 void (*console_input_hook)(void);
 
@@ -33,8 +35,9 @@ static int queue_count;
 static uint32_t next_batch;
 static int injected; /* records were injected: the input counts as a console */
 
-/* Bytes from the terminal that do not make a whole key yet. */
-static unsigned char terminal_bytes[2 * KEY_SEQUENCE_MAX];
+/* Bytes from the terminal that do not make a whole key yet (fewer than
+ * KEY_HOLD_MAX between reads), and the decoder's sequence under way. */
+static unsigned char terminal_bytes[TERMINAL_READ_BYTES];
 static size_t terminal_byte_count;
 static KeyDecoder decoder;
 static struct timespec last_byte_time;
@@ -75,16 +78,10 @@ static INPUT_RECORD pop_record(void) {
 
 static void push_key(const DecodedKey *key) {
     if (!key->present) return;
-    INPUT_RECORD record;
-    memset(&record, 0, sizeof record);
-    record.EventType = KEY_EVENT;
-    record.Event.KeyEvent.bKeyDown = TRUE;
-    record.Event.KeyEvent.wRepeatCount = 1;
-    record.Event.KeyEvent.wVirtualKeyCode = key->virtual_key;
-    record.Event.KeyEvent.uChar.AsciiChar = key->ascii;
-    push_record(&record, next_batch++);
-    record.Event.KeyEvent.bKeyDown = FALSE;
-    push_record(&record, next_batch++);
+    INPUT_RECORD records[2];
+    key_event_records(key, records);
+    push_record(&records[0], next_batch++);
+    push_record(&records[1], next_batch++);
 }
 
 static long long ms_since(const struct timespec *then) {
@@ -93,9 +90,11 @@ static long long ms_since(const struct timespec *then) {
     return (now.tv_sec - then->tv_sec) * 1000LL + (now.tv_nsec - then->tv_nsec) / 1000000;
 }
 
+/* Decodes what the terminal sent; at_end after the decoder's time-out,
+ * which also drops a sequence left unfinished. */
 static void decode_terminal_bytes(int at_end) {
     size_t done = 0;
-    while (done < terminal_byte_count) {
+    for (;;) {
         DecodedKey key;
         size_t taken = decode_terminal_key(&decoder, terminal_bytes + done, terminal_byte_count - done, at_end, &key);
         if (taken == 0) break;
@@ -106,14 +105,29 @@ static void decode_terminal_bytes(int at_end) {
     terminal_byte_count -= done;
 }
 
-/* The screen is not shown (the terminal is too small): keys wait in the
- * terminal until it is. */
-static int screen_hidden(void) { return console.output_terminal && terminal_too_small(); }
+/* Keys are taken from the terminal only while it shows the screen: not
+ * while the terminal is too small (keys wait there until it is large
+ * enough), nor while another process group has it (a read would stop the
+ * program). */
+static int terminal_keys_wanted(void) {
+    if (!console.input_terminal || terminal_ended) return 0;
+    if (console.output_terminal && terminal_too_small()) return 0;
+    return terminal_in_foreground(0);
+}
+
+/* Milliseconds until the decoder's time-out, or -1 when it waits for nothing. */
+static long long decoder_wait_left(void) {
+    int wait = key_decoder_wait_ms(&decoder, terminal_byte_count);
+    if (wait == 0) return -1;
+    long long left = wait - ms_since(&last_byte_time);
+    return left > 0 ? left : 0;
+}
 
 /* Takes the bytes the terminal has now, without waiting, as far as the
- * queue has room for their keys; an Escape left alone for a while is a key. */
+ * queue has room for their keys; after the decoder's time-out, a lone
+ * Escape is a key and an unfinished sequence is dropped. */
 static void read_terminal(void) {
-    if (!console.input_terminal || terminal_ended || screen_hidden()) return;
+    if (!terminal_keys_wanted()) return;
     for (;;) {
         size_t room = sizeof terminal_bytes - terminal_byte_count;
         if (queue_count + 2 * (int)room > QUEUE_CAPACITY) break;
@@ -129,12 +143,16 @@ static void read_terminal(void) {
         clock_gettime(CLOCK_MONOTONIC, &last_byte_time);
         decode_terminal_bytes(0);
     }
-    if (terminal_byte_count > 0 && ms_since(&last_byte_time) >= ESCAPE_WAIT_MS) decode_terminal_bytes(1);
+    if (decoder_wait_left() == 0) decode_terminal_bytes(1);
 }
 
 /* WaitForSingleObject on the console input handle: blocks, with poll(),
  * until a record is there; the screen is presented first and again after
- * every resize. Fails when no record can come (no terminal, or it hung up). */
+ * every resize and every continue. Fails when no record can come (no
+ * terminal, or it hung up). The poll wakes only for a byte, a signal, the
+ * caller's time-out or the decoder's (at least ESCAPE_WAIT_MS); in the
+ * background also every BACKGROUND_CHECK_MS, to see whether the run was
+ * put in the foreground (fg sends no signal to a running job). */
 DWORD console_wait_input(HANDLE handle, DWORD milliseconds) {
     console_ensure_init();
     if (!is_console_input(handle)) return WAIT_OBJECT_0;
@@ -151,6 +169,7 @@ DWORD console_wait_input(HANDLE handle, DWORD milliseconds) {
             SetLastError(ERROR_HANDLE_EOF);
             return WAIT_FAILED;
         }
+        take_terminal_modes();
         read_terminal();
         if (queue_count > 0) return WAIT_OBJECT_0;
         if (terminal_ended) {
@@ -162,13 +181,15 @@ DWORD console_wait_input(HANDLE handle, DWORD milliseconds) {
             left = (long long)milliseconds - ms_since(&start);
             if (left <= 0) return WAIT_TIMEOUT;
         }
-        if (terminal_byte_count > 0) {
-            long long escape_left = ESCAPE_WAIT_MS - ms_since(&last_byte_time);
-            if (escape_left < 1) escape_left = 1;
-            if (left < 0 || escape_left < left) left = escape_left;
+        int keys_wanted = terminal_keys_wanted();
+        int background = !terminal_in_foreground(0);
+        long long wake_in = background ? BACKGROUND_CHECK_MS : keys_wanted ? decoder_wait_left() : -1;
+        if (wake_in >= 0) {
+            if (wake_in < 1) wake_in = 1;
+            if (left < 0 || wake_in < left) left = wake_in;
         }
         struct pollfd fds[2];
-        fds[0].fd = screen_hidden() ? -1 : 0;
+        fds[0].fd = keys_wanted ? 0 : -1;
         fds[0].events = POLLIN;
         fds[0].revents = 0;
         fds[1].fd = wake_fd;
@@ -179,7 +200,7 @@ DWORD console_wait_input(HANDLE handle, DWORD milliseconds) {
             SetLastError(ERROR_READ_FAULT);
             return WAIT_FAILED;
         }
-        if (resize_pending || redraw_pending || (result > 0 && fds[1].revents)) {
+        if (resize_pending || redraw_pending || background || (result > 0 && fds[1].revents)) {
             drain_wake_pipe();
             present_screen();
         }
@@ -248,7 +269,7 @@ BOOL FlushConsoleInputBuffer(HANDLE input) {
     console_ensure_init();
     if (no_input(input)) return FALSE;
     if (console.input_terminal) {
-        tcflush(0, TCIFLUSH);
+        if (terminal_in_foreground(0)) tcflush(0, TCIFLUSH);
         input_discard_terminal_bytes();
     }
     queue_count = 0;

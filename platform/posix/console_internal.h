@@ -40,6 +40,10 @@ extern volatile sig_atomic_t redraw_pending;
 /* The terminal line (1-based) of the screen's last drawn line: where the
  * way out puts the prompt below. 0 while nothing stands there. */
 extern volatile sig_atomic_t park_line;
+/* The program's screen stands on the terminal: drawn since the terminal
+ * was last given back to the shell (set by the main thread, cleared by the
+ * way out and by Ctrl-Z). */
+extern volatile sig_atomic_t screen_on_terminal;
 /* Read end of the pipe the handlers write to, to wake a waiting poll. */
 extern int wake_fd;
 
@@ -49,6 +53,8 @@ static inline void console_ensure_init(void) {
     if (!console_ready.load(std::memory_order_acquire)) console_initialize();
 }
 int on_main_thread(void);
+int terminal_in_foreground(int fd);
+void take_terminal_modes(void);
 void query_terminal_size(void);
 void write_terminal(const char *data, size_t size);
 void drain_wake_pipe(void);

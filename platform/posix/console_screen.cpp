@@ -20,6 +20,7 @@ static WORD text_attribute = DEFAULT_ATTRIBUTE;
 static int cursor_visible = 1;
 static DWORD cursor_size = 25;
 static char console_title[256];
+static int title_changed;
 
 /* Presenting. */
 #define PRESENT_INTERVAL_NS 16000000L /* about 60 frames a second */
@@ -81,23 +82,7 @@ BOOL SetConsoleTitleA(LPCSTR title) {
     size_t n = 0;
     for (; title && title[n] && n < sizeof console_title - 1; n++) console_title[n] = title[n];
     console_title[n] = 0;
-    if (console.output_terminal) {
-        /* Push the terminal's own title (popped on the way out), then set
-         * ours by OSC 0; control characters are left out. */
-        static int pushed;
-        char sequence[300];
-        size_t length = 0;
-        const char *head = pushed ? "\x1b]0;" : "\x1b[22;0t\x1b]0;";
-        for (const char *p = head; *p; p++) sequence[length++] = *p;
-        pushed = 1;
-        console_note_title_pushed();
-        for (size_t i = 0; i < n; i++) {
-            unsigned char byte = (unsigned char)console_title[i];
-            if (byte >= 0x20 && byte != 0x7F) sequence[length++] = (char)byte;
-        }
-        sequence[length++] = '\x07';
-        write_terminal(sequence, length);
-    }
+    title_changed = 1; /* shown with the next frame */
     return TRUE;
 }
 
@@ -267,8 +252,11 @@ BOOL ReadConsoleOutputAttribute(HANDLE output, LPWORD attributes, DWORD length, 
 static char out[64 * 1024];
 static size_t out_length;
 
+/* Writes what was built, unless Ctrl-Z gave the terminal back meanwhile:
+ * then it is dropped and the next frame redraws the whole screen. */
 static void out_flush(void) {
-    write_terminal(out, out_length);
+    if (screen_on_terminal) write_terminal(out, out_length);
+    else full_redraw = 1;
     out_length = 0;
 }
 
@@ -279,6 +267,24 @@ static void out_bytes(const char *data, size_t size) {
 }
 
 static void out_text(const char *text) { out_bytes(text, strlen(text)); }
+
+/* The title: the terminal's own is pushed first, once (it is popped on the
+ * way out), then ours is set by OSC 0, control characters left out. */
+static void out_title(void) {
+    static int pushed;
+    if (!pushed) {
+        out_text("\x1b[22;0t");
+        pushed = 1;
+        console_note_title_pushed();
+    }
+    out_text("\x1b]0;");
+    for (const char *p = console_title; *p; p++) {
+        unsigned char byte = (unsigned char)*p;
+        if (byte >= 0x20 && byte != 0x7F) out_bytes(p, 1);
+    }
+    out_text("\x07");
+    title_changed = 0;
+}
 
 static void out_number(int value) {
     char digits[12];
@@ -422,6 +428,17 @@ static void present_notice(void) {
 
 void present_screen(void) {
     if (!console.output_terminal || console.frozen || !on_main_thread()) return;
+    /* Another process group has the terminal (a run stopped, then put in
+     * the background): nothing is drawn until the terminal is ours again. */
+    if (!terminal_in_foreground(1)) return;
+    if (!screen_on_terminal) {
+        /* The first frame, or the first since the terminal was given back:
+         * raw keys again and the whole screen. */
+        take_terminal_modes();
+        full_redraw = 1;
+        terminal_cursor_visible = -1;
+        screen_on_terminal = 1;
+    }
     clock_gettime(CLOCK_MONOTONIC_COARSE, &last_present);
     if (resize_pending) {
         resize_pending = 0;
@@ -435,6 +452,7 @@ void present_screen(void) {
         terminal_cursor_visible = -1;
     }
     out_length = 0;
+    if (title_changed) out_title();
     if (terminal_too_small()) {
         if (!notice_shown || full_redraw) present_notice();
         notice_shown = 1;
@@ -446,7 +464,10 @@ void present_screen(void) {
         notice_shown = 0;
         full_redraw = 1;
     }
-    if (!screen_dirty && !full_redraw && terminal_cursor_visible == cursor_visible) return;
+    if (!screen_dirty && !full_redraw && terminal_cursor_visible == cursor_visible) {
+        if (out_length > 0) out_flush();
+        return;
+    }
     if (terminal_cursor_visible != 0) out_text("\x1b[?25l");
     terminal_cursor_visible = 0;
     if (full_redraw) {

@@ -3,7 +3,10 @@
 # the numbers typed with one rejected entry first, the final screen, one
 # key to end with status 0 and the terminal as it was; Ctrl-C, SIGTERM and
 # SIGHUP in the middle of the transfer restore it too; a terminal smaller
-# than 119 x 22 gets a notice, and the screen once it is large enough.
+# than 119 x 22 gets a notice, and the screen once it is large enough;
+# under job control (Ctrl-Z, bg, fg, kill %1) only the foreground run
+# touches the terminal; SIGABRT restores it; escape sequences split in
+# time and control strings type nothing into a field.
 # Usage: terminal_tmux.sh path/to/quombax   (exits 77, skipped, without tmux)
 set -u
 export LC_ALL=C.UTF-8 # ${line:column:length} counts characters
@@ -173,6 +176,85 @@ expect_eq "prompt after a second resize" "$(cells 4 16 23)" "Enter calibrating p
 tmux_ send-keys -t "$session" C-c
 wait_for_exit
 check_way_out "small terminal" 130
+
+# The terminal's modes as stty reports them, for a check (what) that they
+# are echo and line mode, the shell's own.
+check_shell_modes() { # what
+    local marker="MODES$((RANDOM % 900 + 100))" modes
+    tmux_ send-keys -t "$session" "stty -a | tr ' ' '\n' | grep -x -e echo -e -echo -e icanon -e -icanon | tr '\n' ' '; echo; echo ${marker}DONE" Enter
+    wait_for "^${marker}DONE" 10 || return
+    modes=$(screen | grep -E "^-?(echo|icanon) " | tail -n 1)
+    [[ " $modes " == *" echo "* && " $modes " == *" icanon "* ]] || fail "$1: the shell's terminal is not in line mode with echo: '$modes'"
+}
+
+# ---- 4. Ctrl-Z, bg: the shell keeps its terminal; fg: redrawn, finished ----
+start 120 30
+wait_for "Enter calibrating point" 10
+type_entry 10
+wait_for "Enter heating temperature" 10
+tmux_ send-keys -t "$session" C-z
+wait_for "Stopped" 5
+tmux_ send-keys -t "$session" "bg" Enter
+sleep 0.5
+check_shell_modes "after bg"
+# The background run draws nothing: the shell's lines stay.
+sleep 1
+screen | grep -q "DONE" || fail "after bg: the run drew over the shell"
+expect_eq "cursor shown while in the background" "$(tmux_ display -p -t "$session" '#{cursor_flag}')" 1
+tmux_ send-keys -t "$session" "fg" Enter
+wait_for "Brindlewoxhaft - 3d quelt dagoma printing" 10
+sleep 0.5
+expect_eq "header after fg" "$(cells 35 4 41)" "Brindlewoxhaft - 3d quelt dagoma printing"
+expect_eq "first number after fg" "$(cells 4 16 65)" "Enter calibrating point (number between -40.000 and 200.000):  10"
+screen | grep -q "DONE" && fail "after fg: the shell's lines were not cleared by the redraw"
+expect_eq "cursor hidden after fg" "$(tmux_ display -p -t "$session" '#{cursor_flag}')" 0
+type_entry 210
+wait_for "Enter speed value" 10
+type_entry 200
+wait_for "Writing gcode:    [GM]" 60
+tmux_ send-keys -t "$session" C-c
+wait_for_exit
+check_way_out "ctrl-z, bg, fg" 130
+
+# ---- 5. kill %1 on a stopped run: nothing is restored a second time ----
+start 120 30
+wait_for "Enter calibrating point" 10
+tmux_ send-keys -t "$session" C-z
+wait_for "Stopped" 5
+tmux_ send-keys -t "$session" "kill %1" Enter
+wait_for_exit
+tmux_ send-keys -t "$session" Enter
+wait_for "Terminated" 5
+# A second restore would move the cursor back below the screen and write
+# over the shell's lines, the command line among them.
+screen | grep -qx '\$ kill %1' || fail "kill %1: the shell's lines were written over"
+check_shell_modes "after kill %1"
+expect_eq "cursor shown after kill %1" "$(tmux_ display -p -t "$session" '#{cursor_flag}')" 1
+
+# ---- 6. SIGABRT during the form: the terminal restored, the default action kept ----
+start 120 30
+wait_for "Enter calibrating point" 10
+kill -ABRT "$(program_pid)"
+wait_for_exit
+check_way_out "SIGABRT" 134
+
+# ---- 7. A CSI split in time and control strings with digits type nothing ----
+start 120 30
+wait_for "Enter calibrating point" 10
+tmux_ send-keys -t "$session" -l 1
+tmux_ send-keys -t "$session" -H 1b 5b # ESC [ ...
+sleep 0.3                              # ... well past the Escape's wait ...
+tmux_ send-keys -t "$session" -l "5~"  # ... then the rest: Page Up
+tmux_ send-keys -t "$session" -H 1b 5d && tmux_ send-keys -t "$session" -l "0;98765" && tmux_ send-keys -t "$session" -H 07
+tmux_ send-keys -t "$session" -H 1b 50 && tmux_ send-keys -t "$session" -l "1;2|3456" && tmux_ send-keys -t "$session" -H 1b 5c
+tmux_ send-keys -t "$session" -l 0
+sleep 0.3
+expect_eq "field after split and string sequences" "$(cells 67 16 10)" "10        "
+tmux_ send-keys -t "$session" Enter
+wait_for "Enter heating temperature" 5
+tmux_ send-keys -t "$session" C-c
+wait_for_exit
+check_way_out "split sequences" 130
 
 if [ $failures -gt 0 ]; then
     echo "$failures failure(s)"

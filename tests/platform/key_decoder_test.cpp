@@ -1,11 +1,15 @@
 // key_decoder_test.cpp -- the terminal's bytes as keys: a table of single
-// bytes and escape sequences, cut sequences, and random byte streams
-// (fixed seed, bounded count) that must always be taken whole.
+// bytes and escape sequences, sequences split anywhere and cut by the
+// time-out, and random byte streams (fixed seed, bounded count): taken
+// whole however they are cut, and typing exactly the keys that stand
+// outside sequences.
 #include "platform/key_decoder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string.h>
 #include <string>
 #include <vector>
 
@@ -16,24 +20,54 @@ struct Key {
     bool operator==(const Key &other) const { return virtual_key == other.virtual_key; }
 };
 
-// Decodes a whole stream as the terminal layer does when the input has
-// ended: returns the codes of the keys (no-key sequences left out).
-std::vector<WORD> decode_all(const std::string &bytes, bool at_end = true) {
-    std::vector<WORD> keys;
+// Feeds bytes as the terminal layer does: into a buffer of its size, read
+// by read, decoding after each; after a pause at least as long as the
+// decoder's wait, once more with at_end (a lone Escape is a key, an
+// unfinished sequence is dropped). Collects the codes of the keys.
+struct Feeder {
     KeyDecoder decoder = {};
-    size_t at = 0;
-    while (at < bytes.size()) {
-        size_t left = bytes.size() - at;
-        size_t length = left < KEY_SEQUENCE_MAX ? left : KEY_SEQUENCE_MAX;
-        DecodedKey key;
-        size_t taken = decode_terminal_key(&decoder, (const unsigned char *)bytes.data() + at, length,
-                                           at_end || length == KEY_SEQUENCE_MAX, &key);
-        if (taken == 0) break;
-        EXPECT_LE(taken, length);
-        if (key.present) keys.push_back(key.virtual_key);
-        at += taken;
+    unsigned char buffer[64];
+    size_t held = 0;
+    std::vector<WORD> keys;
+
+    void decode(int at_end) {
+        size_t done = 0;
+        for (;;) {
+            DecodedKey key;
+            size_t taken = decode_terminal_key(&decoder, buffer + done, held - done, at_end, &key);
+            if (taken == 0) break;
+            ASSERT_LE(taken, held - done);
+            if (key.present) keys.push_back(key.virtual_key);
+            done += taken;
+        }
+        memmove(buffer, buffer + done, held - done);
+        held -= done;
+        ASSERT_LT(held, (size_t)KEY_HOLD_MAX) << "the decoder holds back only a few bytes";
+        if (at_end) {
+            ASSERT_EQ(held, 0u);
+            ASSERT_EQ(decoder.sequence, SEQUENCE_NONE);
+        }
     }
-    return keys;
+    // One arrival of bytes, then a pause of pause_ms before the next.
+    void feed(const std::string &bytes, int pause_ms) {
+        size_t at = 0;
+        while (at < bytes.size()) {
+            size_t piece = std::min(sizeof buffer - held, bytes.size() - at);
+            memcpy(buffer + held, bytes.data() + at, piece);
+            held += piece;
+            at += piece;
+            decode(0);
+        }
+        int wait = key_decoder_wait_ms(&decoder, held);
+        if (wait > 0 && pause_ms >= wait) decode(1);
+    }
+};
+
+// Decodes a whole stream that arrives at once, then the input ends.
+std::vector<WORD> decode_all(const std::string &bytes) {
+    Feeder feeder;
+    feeder.feed(bytes, 1000000);
+    return feeder.keys;
 }
 
 struct DecodeCase {
@@ -71,7 +105,17 @@ TEST(KeyDecoder, Table) {
         {"\xff\x80" "2", {0, 0, 0x32}},   // invalid UTF-8: a key without a code per byte
         {std::string("\0", 1), {VK_SPACE}},
         {"!@#%_<>", {0, 0, 0, 0, 0, 0, 0}}, // shifted characters store nothing
+        {"\x1b[[A\x1b[[E", {VK_F1, VK_F1 + 4}}, // the Linux console's F1 and F5
+        {"\x1bO2P\x1bO5A", {VK_F1, VK_UP}},      // SS3 with a modifier parameter
+        // Control strings are no keys, whatever digits they hold.
+        {"\x1b]0;title 123\x07" "4", {0x34}},      // OSC ended by BEL
+        {"\x1b]11;rgb:1/2/3\x1b\\" "5", {0x35}}, // OSC ended by ST
+        {"\x1bP1$r0;1m\x1b\\" "6", {0x36}},      // DCS
+        {"\x1b_12\x1b\\\x1b^34\x1b\\\x1bX56\x1b\\" "7", {0x37}}, // APC, PM, SOS
+        {"\x1b]12\x18" "3", {0x33}},               // CAN cancels a string
+        {"\x1b]12\r\n\x1b[A", {VK_UP}},            // an Escape ends a string and starts anew
     };
+
     for (const DecodeCase &c : cases) EXPECT_EQ(decode_all(c.bytes), c.keys) << "bytes of size " << c.bytes.size();
 }
 
@@ -85,14 +129,54 @@ TEST(KeyDecoder, FieldKeysCarryNoEffectInLettersOrFunctionKeys) {
             for (WORD field_key : field_keys) EXPECT_NE(key, field_key) << bytes;
 }
 
-TEST(KeyDecoder, WaitsForTheRestOfASequence) {
-    const char *prefixes[] = {"\x1b", "\x1b[", "\x1b[3", "\x1b[1;5", "\x1bO", "\xe2\x82"};
-    for (const char *prefix : prefixes) {
-        KeyDecoder decoder = {};
-        DecodedKey key;
-        EXPECT_EQ(decode_terminal_key(&decoder, (const unsigned char *)prefix, strlen(prefix), 0, &key), 0u)
-            << prefix + 1;
+// A sequence is taken whole however its bytes are split in time, short of
+// its time-out: the Escape that opens it must be followed within
+// ESCAPE_WAIT_MS, the rest within SEQUENCE_WAIT_MS.
+TEST(KeyDecoder, SplitSequencesTypeOnlyTheirKey) {
+    const DecodeCase cases[] = {
+        {"\x1b[5~", {VK_PRIOR}},
+        {"\x1b[1;5A", {VK_UP}},
+        {"\x1b[?1;2c", {}},
+        {"\x1b[[B", {VK_F1 + 1}},
+        {"\x1bO2Q", {VK_F1 + 1}},
+        {"\x1b]0;98765\x07", {}},
+        {"\x1bP+q544e\x1b\\", {}},
+        {"\xe2\x82\xac", {0}},
+    };
+    for (const DecodeCase &c : cases) {
+        for (size_t cut = 1; cut < c.bytes.size(); cut++) {
+            bool escape_held = cut == 1 || c.bytes[0] != '\x1b'; // a lone Escape, or a part of a character
+            int pause = escape_held ? ESCAPE_WAIT_MS - 1 : SEQUENCE_WAIT_MS - 1;
+            Feeder feeder;
+            feeder.feed(c.bytes.substr(0, cut), pause);
+            feeder.feed(c.bytes.substr(cut) + "8", 1000000);
+            std::vector<WORD> expected = c.keys;
+            expected.push_back(0x38);
+            EXPECT_EQ(feeder.keys, expected) << "cut after byte " << cut << " of a sequence of " << c.bytes.size();
+        }
     }
+}
+
+TEST(KeyDecoder, TimeOutsDropSequencesAndMakeEscapeAKey) {
+    // A lone Escape waits ESCAPE_WAIT_MS, then it is the Escape key.
+    Feeder escape;
+    escape.feed("\x1b", ESCAPE_WAIT_MS - 1);
+    EXPECT_EQ(escape.keys, std::vector<WORD>{});
+    escape.feed("", ESCAPE_WAIT_MS);
+    EXPECT_EQ(escape.keys, std::vector<WORD>{VK_ESCAPE});
+    // A sequence that falls silent for SEQUENCE_WAIT_MS is dropped: what
+    // came of it is never typed, what follows is.
+    const char *unfinished[] = {"\x1b[12;3", "\x1b[", "\x1bO2", "\x1b]0;123", "\x1b]0;123\x1b", "\x1b[["};
+    for (const char *start : unfinished) {
+        Feeder feeder;
+        feeder.feed(start, SEQUENCE_WAIT_MS - 1);
+        EXPECT_NE(feeder.decoder.sequence, SEQUENCE_NONE) << start + 1;
+        feeder.feed("", SEQUENCE_WAIT_MS);
+        feeder.feed("45\r", 0);
+        EXPECT_EQ(feeder.keys, (std::vector<WORD>{0x34, 0x35, VK_RETURN})) << start + 1;
+    }
+    KeyDecoder idle = {};
+    EXPECT_EQ(key_decoder_wait_ms(&idle, 0), 0);
 }
 
 TEST(KeyDecoder, CutSequencesTypeNothing) {
@@ -100,15 +184,15 @@ TEST(KeyDecoder, CutSequencesTypeNothing) {
     // lone Escape is the Escape key): its digits are never typed.
     EXPECT_EQ(decode_all("\x1b[12;3"), std::vector<WORD>{});
     EXPECT_EQ(decode_all("\x1b[3"), std::vector<WORD>{});
-    EXPECT_EQ(decode_all("\x1bO"), std::vector<WORD>{'O'});
+    EXPECT_EQ(decode_all("\x1bO"), std::vector<WORD>{});
     EXPECT_EQ(decode_all("\x1b"), std::vector<WORD>{VK_ESCAPE});
 }
 
-TEST(KeyDecoder, OverlongSequencesAreSkippedWhole) {
+TEST(KeyDecoder, LongSequencesAreTakenWhole) {
     std::string overlong = "\x1b[" + std::string(100, '1') + "~5";
     EXPECT_EQ(decode_all(overlong), std::vector<WORD>{0x35});
     std::string overlong_params = "\x1b[" + std::string(300, ';') + "A\r";
-    EXPECT_EQ(decode_all(overlong_params), std::vector<WORD>{VK_RETURN});
+    EXPECT_EQ(decode_all(overlong_params), (std::vector<WORD>{VK_UP, VK_RETURN}));
 }
 
 TEST(KeyDecoder, PipedBytes) {
@@ -130,11 +214,11 @@ TEST(KeyDecoder, PipedBytes) {
 }
 
 // Random streams, fed in random pieces as a terminal delivers them: every
-// call takes at most what it was given, progress is always made once the
-// input is complete, and the keys do not depend on how the stream was cut.
+// call takes at most what it was given, the decoder never holds more than a
+// few bytes, and the keys do not depend on how the stream was cut.
 TEST(KeyDecoder, RandomStreamsAreTakenWhole) {
     std::mt19937 random(20260311);
-    const char alphabet[] = "\x1b[O;~0123456789-.,\r\n\x7f\x08" "ABCDPQRS\xc3\xa9\xe2\x82\xac\xff";
+    const char alphabet[] = "\x1b[O]P_\\;~0123456789-.,\r\n\x7f\x08\x07\x18" "ABCDPQRS\xc3\xa9\xe2\x82\xac\xff";
     for (int round = 0; round < 3000; round++) {
         size_t size = random() % 200;
         std::string bytes;
@@ -143,41 +227,104 @@ TEST(KeyDecoder, RandomStreamsAreTakenWhole) {
             else bytes.push_back(alphabet[random() % (sizeof alphabet - 1)]);
         }
         std::vector<WORD> whole = decode_all(bytes);
-
-        // The same stream through a buffer of the layer's size, in pieces.
-        KeyDecoder decoder = {};
-        unsigned char buffer[2 * KEY_SEQUENCE_MAX];
-        size_t held = 0;
+        Feeder feeder;
         size_t at = 0;
-        std::vector<WORD> pieces;
-        while (at < bytes.size() || held > 0) {
-            size_t room = sizeof buffer - held;
-            size_t piece = at < bytes.size() ? 1 + random() % 40 : 0;
-            if (piece > room) piece = room;
-            if (piece > bytes.size() - at) piece = bytes.size() - at;
-            memcpy(buffer + held, bytes.data() + at, piece);
-            held += piece;
+        while (at < bytes.size()) {
+            size_t piece = std::min<size_t>(1 + random() % 40, bytes.size() - at);
+            feeder.feed(bytes.substr(at, piece), 0);
             at += piece;
-            int at_end = at == bytes.size();
-            size_t done = 0;
-            for (;;) {
-                DecodedKey key;
-                size_t taken = decode_terminal_key(&decoder, buffer + done, held - done, at_end, &key);
-                if (taken == 0) break;
-                ASSERT_LE(taken, held - done);
-                if (key.present) pieces.push_back(key.virtual_key);
-                done += taken;
-                if (done == held) break;
+        }
+        feeder.feed("", 1000000);
+        EXPECT_EQ(feeder.keys, whole);
+    }
+}
+
+// The keys the entry field acts on: digits, signs and Enter.
+bool is_field_key(WORD key) {
+    return (key >= 0x30 && key <= 0x39) || key == VK_OEM_MINUS || key == VK_OEM_PERIOD || key == VK_OEM_COMMA ||
+           key == VK_RETURN;
+}
+
+// One piece of a random stream: its bytes, whether it is a sequence, and
+// the field keys it types (only plain bytes type any).
+struct Token {
+    std::string bytes;
+    bool sequence;
+    std::vector<WORD> keys;
+};
+
+Token random_token(std::mt19937 &random) {
+    auto pick = [&random](const char *set) { return set[random() % strlen(set)]; };
+    auto some = [&](const char *set, int most) {
+        std::string text;
+        for (int n = (int)(random() % (most + 1)); n > 0; n--) text.push_back(pick(set));
+        return text;
+    };
+    const char *parameters = "0123456789;:<=>?";
+    const char *string_body = "0123456789-.,;:/ abcxyzABC[]O\r\n\t\xc3\xa9";
+    switch (random() % 8) {
+    case 0: { // CSI: parameters, intermediates, a final byte other than "["
+        char final_byte;
+        do final_byte = (char)(0x40 + random() % 0x3F);
+        while (final_byte == '[');
+        return {"\x1b[" + some(parameters, 12) + some(" !#$%&'*+-./", 2) + final_byte, true, {}};
+    }
+    case 1: return {"\x1bO" + some("0123456789;", 2) + pick("ABCDFHPQRS"), true, {}}; // SS3
+    case 2: return {std::string("\x1b[[") + pick("ABCDE"), true, {}};                 // Linux console
+    case 3: // DCS, OSC, APC, PM, SOS, ended by BEL or ST
+        return {std::string("\x1b") + pick("P]_^X") + some(string_body, 30) + (random() % 2 ? "\x07" : "\x1b\\"),
+                true, {}};
+    case 4: return {"\xe2\x82\xac", false, {}};
+    default: { // a plain byte, most often one the field knows
+        char byte = random() % 3 ? pick("0123456789-.,\r") : (char)(random() % 0x80);
+        if (byte == 0x1b) byte = 'e';
+        DecodedKey key;
+        key.virtual_key = 0;
+        if (byte != '\r') decode_input_byte((unsigned char)byte, &key);
+        Token token = {std::string(1, byte), false, {}};
+        if (byte == '\r' || byte == '\n') token.keys.push_back(VK_RETURN);
+        else if (is_field_key(key.virtual_key)) token.keys.push_back(key.virtual_key);
+        return token;
+    }
+    }
+}
+
+// Random streams of plain bytes, sequences and control strings, split at
+// random points with random pauses (within a sequence, shorter than its
+// time-out): the digits, signs and Enter presses decoded are exactly those
+// of the bytes outside sequences. A lone Escape followed by a pause is the
+// Escape key and types none of them.
+TEST(KeyDecoder, OnlyKeysOutsideSequencesAreTyped) {
+    std::mt19937 random(4242);
+    const int pauses[] = {0, 0, 5, ESCAPE_WAIT_MS, 200, SEQUENCE_WAIT_MS + 500};
+    for (int round = 0; round < 2000; round++) {
+        Feeder feeder;
+        std::vector<WORD> expected;
+        std::string pending;
+        int tokens = (int)(random() % 40);
+        for (int t = 0; t < tokens; t++) {
+            if (random() % 10 == 0) { // a lone Escape key, then a pause
+                feeder.feed(pending + "\x1b", ESCAPE_WAIT_MS + (int)(random() % 2000));
+                pending.clear();
+                continue;
             }
-            memmove(buffer, buffer + done, held - done);
-            held -= done;
-            ASSERT_LT(held, (size_t)KEY_SEQUENCE_MAX) << "the buffer must never fill";
-            if (at_end) {
-                ASSERT_EQ(held, 0u);
+            Token token = random_token(random);
+            expected.insert(expected.end(), token.keys.begin(), token.keys.end());
+            for (size_t i = 0; i < token.bytes.size(); i++) {
+                pending.push_back(token.bytes[i]);
+                if (random() % 4 != 0) continue; // no cut here
+                int pause = pauses[random() % (sizeof pauses / sizeof pauses[0])];
+                bool inside = token.sequence && i + 1 < token.bytes.size();
+                if (inside) pause = i == 0 ? pause % ESCAPE_WAIT_MS : pause % SEQUENCE_WAIT_MS;
+                feeder.feed(pending, pause);
+                pending.clear();
             }
         }
-        // However the stream was cut, the keys are the same.
-        EXPECT_EQ(pieces, whole);
+        feeder.feed(pending, 1000000);
+        std::vector<WORD> typed;
+        for (WORD key : feeder.keys)
+            if (is_field_key(key)) typed.push_back(key);
+        ASSERT_EQ(typed, expected) << "round " << round;
     }
 }
 
