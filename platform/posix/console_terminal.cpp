@@ -401,12 +401,6 @@ void console_initialize(void) {
 
 /* Standard input and output as terminals: raw keys, job control, size. */
 static void open_terminal(void) {
-    /* The signals that end the program run its control routines (and put
-     * the terminal back) whether or not a terminal is there. */
-    install(SIGINT, on_fatal_signal, 0);
-    install(SIGTERM, on_fatal_signal, 0);
-    install(SIGHUP, on_fatal_signal, 0);
-    install(SIGQUIT, on_fatal_signal, 0);
     console.input_terminal = isatty(0) && tcgetattr(0, &saved_termios) == 0;
     console.output_terminal = isatty(1);
     if (!console.input_terminal && !console.output_terminal) return;
