@@ -4,6 +4,7 @@
  * sequences: only the cells that changed, at most about 60 times a second
  * while the program writes, and always before it waits or ends. */
 #include "console_internal.h"
+#include "system_seam.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -178,7 +179,7 @@ static void put_byte(char byte) {
 
 static void present_if_due(void) {
     struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    clock_gettime(FRAME_CLOCK, &now);
     long long elapsed = (now.tv_sec - last_present.tv_sec) * 1000000000LL + (now.tv_nsec - last_present.tv_nsec);
     if (elapsed >= PRESENT_INTERVAL_NS) present_screen();
 }
@@ -430,7 +431,7 @@ void present_screen(void) {
     if (!console.output_terminal || console.frozen || !on_main_thread()) return;
     /* Another process group has the terminal (a run stopped, then put in
      * the background): nothing is drawn until the terminal is ours again. */
-    if (!terminal_in_foreground(1)) return;
+    if (!terminal_in_foreground(terminal_fd)) return;
     if (!screen_on_terminal) {
         /* The first frame, or the first since the terminal was given back:
          * raw keys again and the whole screen. */
@@ -439,7 +440,7 @@ void present_screen(void) {
         terminal_cursor_visible = -1;
         screen_on_terminal = 1;
     }
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &last_present);
+    clock_gettime(FRAME_CLOCK, &last_present);
     if (resize_pending) {
         resize_pending = 0;
         drain_wake_pipe();

@@ -7,6 +7,7 @@
  * before stopping, and a run continued in the foreground takes it again
  * and redraws. */
 #include "console_internal.h"
+#include "system_seam.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -95,7 +96,7 @@ static void write_bounded(const char *data, size_t size) {
 void write_terminal(const char *data, size_t size) {
     if (leaving) return write_bounded(data, size);
     while (size > 0) {
-        ssize_t n = write(1, data, size);
+        ssize_t n = write(terminal_fd, data, size);
         if (n > 0) {
             data += n;
             size -= (size_t)n;
@@ -103,7 +104,7 @@ void write_terminal(const char *data, size_t size) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) {
-            struct pollfd writable = {1, POLLOUT, 0};
+            struct pollfd writable = {terminal_fd, POLLOUT, 0};
             poll(&writable, 1, -1);
             continue;
         }
@@ -127,7 +128,7 @@ static void wake(char reason) {
 
 void query_terminal_size(void) {
     struct winsize size;
-    if (ioctl(1, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
+    if (ioctl(terminal_fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
         console.terminal_columns = size.ws_col;
         console.terminal_rows = size.ws_row;
     } else {
@@ -169,7 +170,7 @@ static size_t append_number(char *buffer, size_t length, int value) {
 static void give_back_screen(void) {
     if (!screen_on_terminal) return;
     screen_on_terminal = 0;
-    if (!console.output_terminal || !terminal_in_foreground(1)) return;
+    if (!console.output_terminal || !terminal_in_foreground(terminal_fd)) return;
     char buffer[64];
     size_t length = append(buffer, 0, "\x18\x1b(B\x1b[0m\x1b[?25h");
     if (!console.frozen && park_line > 0) {
@@ -199,7 +200,7 @@ static void take_modes(void) {
 static void restore_terminal(void) {
     leaving = 1;
     give_back_screen();
-    if (title_pushed && console.output_terminal && terminal_in_foreground(1)) {
+    if (title_pushed && console.output_terminal && terminal_in_foreground(terminal_fd)) {
         title_pushed = 0;
         write_terminal("\x1b[23;0t", 7);
     }
@@ -296,9 +297,19 @@ static int signal_taken_elsewhere(int signal_number) {
  * the file is a regular file, the terminal's writes stop on any error),
  * so a reader of standard output that goes away ends the run, cleanly;
  * ignored at start, it stays ignored and writes see EPIPE. */
-static const int FATAL_SIGNALS[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
-                                    SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
-                                    SIGSTKFLT, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS};
+static const int FATAL_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP, SIGABRT, SIGBUS, SIGFPE,
+                                    SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM, SIGTERM, SIGXCPU,
+                                    SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+                                    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+                                    SIGPWR,
+#endif
+#ifdef SIGIO
+                                    SIGIO,
+#endif
+};
 
 /* The main thread's handlers run on a stack of their own, so a stack
  * overflow still restores the terminal. */
@@ -320,8 +331,10 @@ static void install_fatal_handlers(void) {
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     for (int signal_number : FATAL_SIGNALS)
         if (!signal_taken_elsewhere(signal_number)) sigaction(signal_number, &action, NULL);
+#ifdef SIGRTMIN
     for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; signal_number++)
         if (!signal_taken_elsewhere(signal_number)) sigaction(signal_number, &action, NULL);
+#endif
 }
 
 /* Raw keys from the main thread, with the signals held off meanwhile so
@@ -342,7 +355,7 @@ void take_terminal_modes(void) {
  * whole above the prompt. In the background it is only written. */
 static void show_message(const char *data, size_t size) {
     if (!console.frozen) {
-        if (terminal_in_foreground(1)) {
+        if (terminal_in_foreground(terminal_fd)) {
             present_screen();
             give_back_screen();
         }
@@ -355,8 +368,7 @@ static void show_message(const char *data, size_t size) {
 
 /* Standard output, while it is the terminal, goes through here. Messages
  * of other threads wait for the way out. */
-static ssize_t stdout_to_terminal(void *cookie, const char *data, size_t size) {
-    (void)cookie;
+static ssize_t stdout_to_terminal(const char *data, size_t size) {
     if (size == 0) return 0;
     if (!on_main_thread()) {
         pthread_mutex_lock(&message_lock);
@@ -369,16 +381,6 @@ static ssize_t stdout_to_terminal(void *cookie, const char *data, size_t size) {
     }
     show_message(data, size);
     return (ssize_t)size;
-}
-
-static void send_stdout_to_terminal(void) {
-    cookie_io_functions_t functions;
-    memset(&functions, 0, sizeof functions);
-    functions.write = stdout_to_terminal;
-    FILE *stream = fopencookie(NULL, "w", functions);
-    if (!stream) return;
-    fflush(stdout);
-    stdout = stream;
 }
 
 /* ---- Start and end ---- */
@@ -406,15 +408,18 @@ static void open_terminal(void) {
     if (!console.input_terminal && !console.output_terminal) return;
 
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+    if (open_wake_pipe(fds) == 0) {
         wake_fd = fds[0];
         wake_write_fd = fds[1];
     }
     if (console.output_terminal) {
-        way_out_fd = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        /* The terminal opened anew, non-blocking for the way out only. */
+        const char *name = ttyname(1);
+        if (name) way_out_fd = open(name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (way_out_fd < 0) way_out_fd = open("/dev/tty", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         query_terminal_size();
         console.utf8 = locale_is_utf8();
-        send_stdout_to_terminal();
+        capture_stdout(stdout_to_terminal);
         install(SIGWINCH, on_resize_signal, SA_RESTART);
     }
     if (!signal_taken_elsewhere(SIGTSTP)) install(SIGTSTP, on_stop_signal, SA_RESTART);
@@ -435,7 +440,9 @@ static void open_terminal(void) {
 }
 
 void console_before_wait(void) {
-    if (on_main_thread()) present_screen();
+    if (!on_main_thread()) return;
+    pass_on_captured_stdout();
+    present_screen();
 }
 
 void console_note_title_pushed(void) { title_pushed = 1; }
@@ -446,7 +453,10 @@ void console_shutdown(void) {
     if (!console_ready.load(std::memory_order_acquire) || console.test_mode || shutdown_done) return;
     shutdown_done = 1;
     int main_thread = on_main_thread();
-    if (main_thread) fflush(stdout);
+    if (main_thread) {
+        fflush(stdout);
+        pass_on_captured_stdout();
+    }
     leaving = 1;
     if (console.output_terminal) {
         if (main_thread) present_screen();

@@ -2,6 +2,7 @@
  * texts, files (created, renamed, removed); also CloseHandle, ReadFile and WriteFile, which
  * dispatch on what a handle stands for. */
 #include "posix_internal.h"
+#include "system_seam.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -330,7 +331,7 @@ BOOL FlushFileBuffers(HANDLE handle) {
     /* The bytes go on to the device, so that a failure the system only
      * finds when it writes them back is told here. A device that cannot
      * be synchronised (/dev/null, a terminal) has nothing to wait for. */
-    if (fdatasync(object->fd) != 0 && errno != EINVAL && errno != EROFS) {
+    if (sync_file_data(object->fd) != 0 && errno != EINVAL && errno != EROFS) {
         set_error_from_errno(errno);
         return FALSE;
     }

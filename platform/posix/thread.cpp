@@ -38,6 +38,7 @@
  *  - AddressSanitizer and ThreadSanitizer are told of every switch and of
  *    every stack, through their fiber interfaces. */
 #include "posix_internal.h"
+#include "system_seam.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -303,7 +304,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stack_size, LPTHREAD_
     if (bytes < MIN_STACK_BYTES) bytes = MIN_STACK_BYTES;
     bytes = (bytes + page - 1) / page * page;
     char *mapping = (char *)mmap(NULL, bytes + page, PROT_READ | PROT_WRITE,
-                                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK | MAP_NORESERVE, -1, 0);
+                                 MAP_PRIVATE | MAP_ANONYMOUS | STACK_MAP_FLAGS, -1, 0);
     if (mapping == MAP_FAILED || mprotect(mapping, page, PROT_NONE) != 0) { /* the guard page */
         int saved = errno;
         if (mapping != MAP_FAILED) munmap(mapping, bytes + page);
