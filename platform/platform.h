@@ -2,9 +2,11 @@
  *
  * On Windows this is the system's own <windows.h>. Everywhere else the same
  * names, types and constants are declared here and implemented in
- * platform/posix/, which needs Linux with glibc: futexes, abstract Unix
- * socket names, /proc/self/fd, fopencookie, Linux's signal numbers and
- * job control through the controlling terminal. A few helpers that both
+ * platform/posix/, which is POSIX (termios, poll, flock, mmap, job control
+ * through the controlling terminal) with a few Linux (glibc) calls, each
+ * behind one seam with a portable fallback (posix/system_seam.h): Linux is
+ * tested on both paths, other POSIX systems would take the fallbacks but
+ * are untested there. A few helpers that both
  * builds need (the command interpreter's two commands, test hooks) follow
  * at the end. */
 #ifndef QUOMBAX_PLATFORM_H
