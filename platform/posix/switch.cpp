@@ -14,7 +14,7 @@
 #include <string.h>
 #include <ucontext.h>
 
-#if defined(__x86_64__) || defined(__aarch64__)
+#if (defined(__x86_64__) || defined(__aarch64__)) && defined(__ELF__) /* ELF assemblers: Linux, the BSDs */
 #define HAVE_NATIVE_SWITCH 1
 #else
 #define HAVE_NATIVE_SWITCH 0
@@ -24,7 +24,7 @@ int portable_switch = !HAVE_NATIVE_SWITCH;
 
 int native_switch_available(void) { return HAVE_NATIVE_SWITCH; }
 
-#if defined(__x86_64__)
+#if HAVE_NATIVE_SWITCH && defined(__x86_64__)
 /* quombax_switch_stacks(&from->sp, to->sp): pushes the registers that a
  * call preserves on the running stack, keeps that stack's pointer, loads
  * the other one and pops the same from it. A new stack is laid out as if it
@@ -57,7 +57,7 @@ quombax_switch_stacks:
     .size quombax_switch_stacks, .-quombax_switch_stacks
 )");
 #define SAVED_WORDS 6   /* six registers */
-#elif defined(__aarch64__)
+#elif HAVE_NATIVE_SWITCH && defined(__aarch64__)
 /* The same for AArch64: x19 to x30 and d8 to d15, 160 bytes (FPCR is shared). */
 asm(R"(
     .text
