@@ -75,41 +75,14 @@ static void write_bounded(const char *data, size_t size) {
         leave_deadline.tv_sec += WAY_OUT_SECONDS;
         deadline_set = 1;
     }
-    while (size > 0) {
-        ssize_t n = write(way_out_fd, data, size);
-        if (n > 0) {
-            data += n;
-            size -= (size_t)n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return;
-        struct timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        long long left = (leave_deadline.tv_sec - now.tv_sec) * 1000LL + (leave_deadline.tv_nsec - now.tv_nsec) / 1000000;
-        if (left <= 0) return;
-        struct pollfd writable = {way_out_fd, POLLOUT, 0};
-        poll(&writable, 1, (int)left);
-    }
+    write_all(way_out_fd, data, size, &leave_deadline);
 }
 
+/* Waits for room as long as it takes; a terminal that is gone shows
+ * nothing more. */
 void write_terminal(const char *data, size_t size) {
     if (leaving) return write_bounded(data, size);
-    while (size > 0) {
-        ssize_t n = write(terminal_fd, data, size);
-        if (n > 0) {
-            data += n;
-            size -= (size_t)n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) {
-            struct pollfd writable = {terminal_fd, POLLOUT, 0};
-            poll(&writable, 1, -1);
-            continue;
-        }
-        return; /* the terminal is gone: nothing more to show */
-    }
+    write_all(terminal_fd, data, size, NULL);
 }
 
 void drain_wake_pipe(void) {

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <limits.h>
+#include <poll.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
@@ -115,19 +116,39 @@ static PosixObject *any_object(HANDLE handle) {
     return object;
 }
 
-static BOOL write_fd(int fd, const void *data, DWORD count) {
+int write_all(int fd, const void *data, size_t size, const struct timespec *deadline) {
     const char *bytes = (const char *)data;
-    DWORD done = 0;
-    while (done < count) {
-        ssize_t n = write(fd, bytes + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            set_error_from_errno(errno);
-            return FALSE;
+    while (size > 0) {
+        ssize_t n = write(fd, bytes, size);
+        if (n > 0) {
+            bytes += n;
+            size -= (size_t)n;
+            continue;
         }
-        done += (DWORD)n;
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) { /* no room and no error: nothing will ever go */
+            errno = EIO;
+            return 0;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return 0;
+        int wait_ms = -1;
+        if (deadline) {
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            long long left = (deadline->tv_sec - now.tv_sec) * 1000LL + (deadline->tv_nsec - now.tv_nsec) / 1000000;
+            if (left <= 0) return 0;
+            wait_ms = (int)left;
+        }
+        struct pollfd writable = {fd, POLLOUT, 0};
+        poll(&writable, 1, wait_ms);
     }
-    return TRUE;
+    return 1;
+}
+
+static BOOL write_fd(int fd, const void *data, DWORD count) {
+    if (write_all(fd, data, count, NULL)) return TRUE;
+    set_error_from_errno(errno);
+    return FALSE;
 }
 
 BOOL read_fd(int fd, void *data, DWORD count, DWORD *read_count) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <pthread.h>
+#include <time.h>
 #include <setjmp.h>
 
 enum ObjectKind {
@@ -39,6 +40,12 @@ void set_error_from_errno(int error_number);
  * thread keeps its copy in its record while another one runs. */
 extern thread_local DWORD last_error;
 extern thread_local int last_errno;
+
+/* Writes every byte to fd, again after a signal cut a write short and, on
+ * a descriptor that does not block, after waiting for room, until deadline
+ * (CLOCK_MONOTONIC; NULL: no limit). 1 when all went, else 0 with errno (a
+ * write that takes no byte counts as EIO). Safe in a signal handler. */
+int write_all(int fd, const void *data, size_t size, const struct timespec *deadline);
 
 /* One read(2), repeated when a signal cut it short; errors as GetLastError. */
 BOOL read_fd(int fd, void *data, DWORD count, DWORD *read_count);
