@@ -198,16 +198,36 @@ static void present_if_due(void) {
     if (elapsed >= PRESENT_INTERVAL_NS) present_screen();
 }
 
+/* Whether any of count bytes is below 0x20, eight at a time: in a word,
+ * (w - 0x20 in every byte) & ~w & 0x80 in every byte is nonzero exactly when
+ * some byte is below 0x20 (the lowest byte it marks is one). The last word
+ * overlaps the one before it instead of a loop over the last bytes. */
+static int has_control_byte(const char *bytes, DWORD count) {
+    const uint64_t spaces = 0x2020202020202020ull, highs = 0x8080808080808080ull;
+    uint64_t word;
+    if (count < 8) {
+        for (DWORD i = 0; i < count; i++)
+            if ((unsigned char)bytes[i] < 0x20) return 1;
+        return 0;
+    }
+    uint64_t marks = 0;
+    for (DWORD i = 0; i + 8 <= count; i += 8) {
+        memcpy(&word, bytes + i, 8);
+        marks |= (word - spaces) & ~word & highs;
+    }
+    memcpy(&word, bytes + count - 8, 8);
+    marks |= (word - spaces) & ~word & highs;
+    return marks != 0;
+}
+
 BOOL WriteConsoleA(HANDLE output, const void *text, DWORD count, LPDWORD written, LPVOID reserved) {
     (void)reserved;
     if (written) *written = 0;
     if (bad_output(output)) return FALSE;
     console_ensure_init();
     const char *bytes = (const char *)text;
-    int plain = count < (DWORD)(SCREEN_COLUMNS - cursor_x); /* no sum that could wrap */
-    for (DWORD i = 0; plain && i < count; i++)
-        if ((unsigned char)bytes[i] < 0x20) plain = 0;
-    if (plain) {
+    /* no sum that could wrap */
+    if (count < (DWORD)(SCREEN_COLUMNS - cursor_x) && !has_control_byte(bytes, count)) {
         /* The common case, the live line among them: one copy. */
         memcpy(&screen_chars[cursor_y][cursor_x], bytes, count);
         WORD *attributes = &screen_attributes[cursor_y][cursor_x];

@@ -268,9 +268,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRI
 BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
     (void)overlapped;
     if (written) *written = 0;
-    if (is_console_handle(handle)) return console_write_file(handle, data, count, written);
+    /* the handle table first: the pipe and the file take nearly every call */
     PosixObject *object = any_object(handle);
     if (!object) {
+        if (is_console_handle(handle)) return console_write_file(handle, data, count, written);
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -303,9 +304,9 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD count, LPDWORD written, LPOVER
 BOOL ReadFile(HANDLE handle, LPVOID data, DWORD count, LPDWORD read_count, LPOVERLAPPED overlapped) {
     (void)overlapped;
     if (read_count) *read_count = 0;
-    if (is_console_handle(handle)) return console_read_file(handle, data, count, read_count);
     PosixObject *object = any_object(handle);
     if (!object) {
+        if (is_console_handle(handle)) return console_read_file(handle, data, count, read_count);
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
