@@ -241,20 +241,37 @@ BOOL ConnectNamedPipe(HANDLE handle, LPOVERLAPPED overlapped) {
 
 static PipeInstance *pipe_of(PosixObject *object) { return &pipes[object->pipe]; }
 
-/* Copies n bytes, at most a slot's: eight at a time, the last eight
- * overlapping the ones before instead of a loop over the last bytes. */
+/* Copies n bytes, at most 64 (a slot holds fewer), in a few loads and stores that may
+ * overlap (the last ones end at the last byte) instead of a loop. */
+static inline void copy_16(char *to, const char *from) {
+    uint64_t words[2];
+    memcpy(words, from, 16);
+    memcpy(to, words, 16);
+}
+
 static inline void copy_slot_bytes(char *to, const char *from, uint32_t n) {
     uint64_t word;
-    if (n < 8) {
-        for (uint32_t i = 0; i < n; i++) to[i] = from[i];
-        return;
+    uint32_t half;
+    if (n >= 16) {
+        copy_16(to, from);
+        if (n > 32) copy_16(to + 16, from + 16);
+        if (n > 48) copy_16(to + 32, from + 32);
+        copy_16(to + n - 16, from + n - 16);
+    } else if (n >= 8) {
+        memcpy(&word, from, 8);
+        memcpy(to, &word, 8);
+        memcpy(&word, from + n - 8, 8);
+        memcpy(to + n - 8, &word, 8);
+    } else if (n >= 4) {
+        memcpy(&half, from, 4);
+        memcpy(to, &half, 4);
+        memcpy(&half, from + n - 4, 4);
+        memcpy(to + n - 4, &half, 4);
+    } else if (n > 0) {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
     }
-    for (uint32_t i = 0; i + 8 < n; i += 8) {
-        memcpy(&word, from + i, 8);
-        memcpy(to + i, &word, 8);
-    }
-    memcpy(&word, from + n - 8, 8);
-    memcpy(to + n - 8, &word, 8);
 }
 
 BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *written) {
