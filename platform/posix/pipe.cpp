@@ -241,41 +241,101 @@ BOOL ConnectNamedPipe(HANDLE handle, LPOVERLAPPED overlapped) {
 
 static PipeInstance *pipe_of(PosixObject *object) { return &pipes[object->pipe]; }
 
-BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *written) {
+/* Copies n bytes, at most 64 (a slot holds fewer), in a few loads and stores that may
+ * overlap (the last ones end at the last byte) instead of a loop. */
+static inline void copy_16(char *to, const char *from) {
+    uint64_t words[2];
+    memcpy(words, from, 16);
+    memcpy(to, words, 16);
+}
+
+static inline void copy_slot_bytes(char *to, const char *from, uint32_t n) {
+    uint64_t word;
+    uint32_t half;
+    if (n >= 16) {
+        copy_16(to, from);
+        if (n > 32) copy_16(to + 16, from + 16);
+        if (n > 48) copy_16(to + 32, from + 32);
+        copy_16(to + n - 16, from + n - 16);
+    } else if (n >= 8) {
+        memcpy(&word, from, 8);
+        memcpy(to, &word, 8);
+        memcpy(&word, from + n - 8, 8);
+        memcpy(to + n - 8, &word, 8);
+    } else if (n >= 4) {
+        memcpy(&half, from, 4);
+        memcpy(to, &half, 4);
+        memcpy(&half, from + n - 4, 4);
+        memcpy(to + n - 4, &half, 4);
+    } else if (n > 0) {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
+}
+
+/* Puts one write of up to SLOT_BYTES bytes into an empty slot. A write of
+ * 0 bytes still reaches the reader, as one read of 0 bytes. */
+static inline void fill_slot(PipeSlot *slot, const char *bytes, uint32_t chunk) {
+    copy_slot_bytes(slot->data, bytes, chunk);
+    slot->count = chunk ? chunk : SLOT_EMPTY_WRITE;
+}
+
+static PipeSlot *write_slot(PosixObject *object) {
     PipeInstance *pipe = pipe_of(object);
-    PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_client : &pipe->to_server;
-    const char *bytes = (const char *)data;
+    return object->kind == OBJECT_PIPE_SERVER ? &pipe->to_client : &pipe->to_server;
+}
+
+static PipeSlot *read_slot(PosixObject *object) {
+    PipeInstance *pipe = pipe_of(object);
+    return object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
+}
+
+/* A write that is longer than the slot or finds it full: in pieces, each
+ * after the wait for the slot to be emptied. */
+__attribute__((noinline)) static BOOL pipe_write_waiting(PosixObject *object, const char *bytes, DWORD count,
+                                                         DWORD *written) {
+    PipeSlot *slot = write_slot(object);
     DWORD done = 0;
     do {
         /* a wait that cannot end leaves the slot full, as a broken pipe does */
-        if ((slot->count != 0 && wait_until(slot_emptied, slot, INFINITE) != WAIT_ENDED) || pipe->broken) {
+        if ((slot->count != 0 && wait_until(slot_emptied, slot, INFINITE) != WAIT_ENDED) || slot->pipe->broken) {
             SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_NO_DATA : ERROR_PIPE_NOT_CONNECTED);
             if (written) *written = done;
             return FALSE;
         }
         uint32_t chunk = count - done < SLOT_BYTES ? count - done : SLOT_BYTES;
-        if (chunk) memcpy(slot->data, bytes + done, chunk);
-        /* A write of 0 bytes still reaches the reader, as one read of 0 bytes. */
-        slot->count = chunk ? chunk : SLOT_EMPTY_WRITE;
+        fill_slot(slot, bytes + done, chunk);
         done += chunk;
     } while (done < count);
     if (written) *written = done;
     return TRUE;
 }
 
+/* The lock step's write, which finds the slot empty, needs no wait and no
+ * frame; every other one is pipe_write_waiting's. */
+BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *written) {
+    PipeSlot *slot = write_slot(object);
+    if (count > SLOT_BYTES || slot->count != 0 || slot->pipe->broken)
+        return pipe_write_waiting(object, (const char *)data, count, written);
+    fill_slot(slot, (const char *)data, count);
+    if (written) *written = count;
+    return TRUE;
+}
+
+/* Kept out of line, so that the lock step's reads and writes, which need
+ * no wait, take no frame. */
+__attribute__((noinline)) static BOOL pipe_read_waiting(PosixObject *object, void *data, DWORD count,
+                                                        DWORD *read_count);
+
 BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) {
-    PipeInstance *pipe = pipe_of(object);
-    PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
-    if (slot->count == 0) wait_until(slot_filled, slot, INFINITE);
+    PipeSlot *slot = read_slot(object);
     uint32_t filled = slot->count;
-    if (filled == 0) { /* a broken pipe, or a wait that cannot end */
-        SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_BROKEN_PIPE : ERROR_PIPE_NOT_CONNECTED);
-        return FALSE;
-    }
+    if (filled == 0) return pipe_read_waiting(object, data, count, read_count);
     if (filled == SLOT_EMPTY_WRITE) filled = 0; /* taken as a read of 0 bytes */
     uint32_t available = filled - slot->start;
     uint32_t chunk = available < count ? available : count;
-    if (chunk) memcpy(data, slot->data + slot->start, chunk);
+    copy_slot_bytes((char *)data, slot->data + slot->start, chunk);
     if (chunk == available) {
         slot->start = 0;
         slot->count = 0;
@@ -286,6 +346,19 @@ BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) 
     return TRUE;
 }
 
+/* A read that finds the slot empty: the wait, then the read, which fails
+ * as on a broken pipe when the wait ended without bytes (the pipe broke,
+ * or no wait could end any more). */
+static BOOL pipe_read_waiting(PosixObject *object, void *data, DWORD count, DWORD *read_count) {
+    PipeSlot *slot = read_slot(object);
+    wait_until(slot_filled, slot, INFINITE);
+    if (slot->count == 0) {
+        SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_BROKEN_PIPE : ERROR_PIPE_NOT_CONNECTED);
+        return FALSE;
+    }
+    return pipe_read(object, data, count, read_count);
+}
+
 BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read_count,
                    LPDWORD total_available, LPDWORD left_this_message) {
     PosixObject *object = object_from_handle(handle, OBJECT_PIPE_SERVER);
@@ -294,11 +367,10 @@ BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    PipeInstance *pipe = pipe_of(object);
-    PipeSlot *slot = object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
+    PipeSlot *slot = read_slot(object);
     uint32_t filled = slot->count;
     uint32_t available = filled && filled != SLOT_EMPTY_WRITE ? filled - slot->start : 0;
-    if (available == 0 && pipe->broken) {
+    if (available == 0 && slot->pipe->broken) {
         SetLastError(ERROR_BROKEN_PIPE);
         return FALSE;
     }

@@ -67,11 +67,27 @@ struct SwitchContext {
 /* Lays out a new stack [stack, stack + size) so that the first switch to
  * it calls entry, which must never return. */
 void context_prepare(SwitchContext *context, char *stack, size_t size, void (*entry)(void));
-void context_switch(SwitchContext *from, SwitchContext *to);
 int native_switch_available(void);
 /* Test hook: the portable switch also where a native one exists. Changed
  * only while no user-mode thread but the caller exists. */
 extern int portable_switch;
+void portable_context_switch(SwitchContext *from, SwitchContext *to);
+#if (defined(__x86_64__) || defined(__aarch64__)) && defined(__ELF__) /* ELF assemblers: Linux, the BSDs */
+#define HAVE_NATIVE_SWITCH 1
+extern "C" void quombax_switch_stacks(void **save_sp, void *load_sp);
+#else
+#define HAVE_NATIVE_SWITCH 0
+#endif
+/* Keeps the running stack's place in from and goes on where to left off. */
+static inline void context_switch(SwitchContext *from, SwitchContext *to) {
+#if HAVE_NATIVE_SWITCH
+    if (__builtin_expect(!portable_switch, 1)) {
+        quombax_switch_stacks(&from->sp, to->sp);
+        return;
+    }
+#endif
+    portable_context_switch(from, to);
+}
 
 /* Pipe and file operations behind the generic handle calls. */
 HANDLE pipe_open_client(const char *name);

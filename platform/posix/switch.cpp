@@ -14,12 +14,6 @@
 #include <string.h>
 #include <ucontext.h>
 
-#if (defined(__x86_64__) || defined(__aarch64__)) && defined(__ELF__) /* ELF assemblers: Linux, the BSDs */
-#define HAVE_NATIVE_SWITCH 1
-#else
-#define HAVE_NATIVE_SWITCH 0
-#endif
-
 int portable_switch = !HAVE_NATIVE_SWITCH;
 
 int native_switch_available(void) { return HAVE_NATIVE_SWITCH; }
@@ -98,8 +92,6 @@ quombax_switch_stacks:
 #endif
 
 #if HAVE_NATIVE_SWITCH
-extern "C" void quombax_switch_stacks(void **save_sp, void *load_sp);
-
 static void prepare_native(SwitchContext *context, char *stack, size_t size, void (*entry)(void)) {
     uintptr_t top = ((uintptr_t)(stack + size)) & ~(uintptr_t)15;
     void **sp = (void **)top;
@@ -155,12 +147,6 @@ void context_prepare(SwitchContext *context, char *stack, size_t size, void (*en
     prepare_portable(context, stack, size, entry);
 }
 
-void context_switch(SwitchContext *from, SwitchContext *to) {
-#if HAVE_NATIVE_SWITCH
-    if (!portable_switch) {
-        quombax_switch_stacks(&from->sp, to->sp);
-        return;
-    }
-#endif
+void portable_context_switch(SwitchContext *from, SwitchContext *to) {
     if (_setjmp(from->env) == 0) _longjmp(to->env, 1);
 }

@@ -60,6 +60,45 @@ TEST_F(ConsoleLayer, WrapsAtTheRowEndAndFollowsLineFeeds) {
     EXPECT_EQ(screen_text(0, 7, 2), "cd");
 }
 
+// A write of many bytes leaves the same cells, attributes and cursor as the
+// same bytes written one at a time: texts of every length up to 24 and of
+// 47 with each kind of control byte at each place, and texts without one
+// that hold every byte from 0x20 to 0xFF.
+TEST_F(ConsoleLayer, ManyBytesAtOnceAsOneAtATime) {
+    const char controls[] = {'\0', '\a', '\b', '\t', '\n', '\r', '\x1f'};
+    std::vector<std::string> texts;
+    for (size_t length = 1; length <= 47; length = length == 24 ? 47 : length + 1) {
+        std::string plain;
+        for (size_t i = 0; i < length; i++) plain += (char)(0x20 + (texts.size() * 7 + i * 13) % 0xE0);
+        texts.push_back(plain);
+        for (size_t at = 0; at < length; at++)
+            for (char control : controls) {
+                std::string text = plain;
+                text[at] = control;
+                texts.push_back(text);
+            }
+    }
+    for (const std::string &text : texts) {
+        ScreenShot shots[2];
+        for (int one_at_a_time = 0; one_at_a_time < 2; one_at_a_time++) {
+            console_test_mode();
+            SetConsoleTextAttribute(output, 0x1E);
+            COORD position = {10, 5};
+            ASSERT_TRUE(SetConsoleCursorPosition(output, position));
+            DWORD written = 0;
+            if (one_at_a_time) {
+                for (char byte : text) ASSERT_TRUE(WriteConsoleA(output, &byte, 1, &written, NULL));
+            } else {
+                ASSERT_TRUE(WriteConsoleA(output, text.data(), (DWORD)text.size(), &written, NULL));
+            }
+            ASSERT_TRUE(WriteConsoleA(output, "#", 1, &written, NULL)); // where the cursor stood
+            shots[one_at_a_time] = take_screenshot();
+        }
+        EXPECT_TRUE(shots[0] == shots[1]) << testing::PrintToString(text);
+    }
+    console_test_mode();
+}
+
 TEST_F(ConsoleLayer, ScrollsAtTheBottom) {
     write_at(0, 29, "last");
     write_at(119, 29, "XY");
