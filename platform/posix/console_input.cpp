@@ -87,7 +87,7 @@ static void push_key(const DecodedKey *key) {
 static long long ms_since(const struct timespec *then) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - then->tv_sec) * 1000LL + (now.tv_nsec - then->tv_nsec) / 1000000;
+    return nanoseconds_between(then, &now) / 1000000;
 }
 
 /* Decodes what the terminal sent; at_end after the decoder's time-out,

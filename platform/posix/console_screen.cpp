@@ -180,8 +180,7 @@ static void put_byte(char byte) {
 static void present_if_due(void) {
     struct timespec now;
     clock_gettime(FRAME_CLOCK, &now);
-    long long elapsed = (now.tv_sec - last_present.tv_sec) * 1000000000LL + (now.tv_nsec - last_present.tv_nsec);
-    if (elapsed >= PRESENT_INTERVAL_NS) present_screen();
+    if (nanoseconds_between(&last_present, &now) >= PRESENT_INTERVAL_NS) present_screen();
 }
 
 /* Writes the eight bytes at bytes + at into the cells from chars + at and

@@ -135,7 +135,7 @@ int write_all(int fd, const void *data, size_t size, const struct timespec *dead
         if (deadline) {
             struct timespec now;
             clock_gettime(CLOCK_MONOTONIC, &now);
-            long long left = (deadline->tv_sec - now.tv_sec) * 1000LL + (deadline->tv_nsec - now.tv_nsec) / 1000000;
+            long long left = nanoseconds_between(&now, deadline) / 1000000;
             if (left <= 0) return 0;
             wait_ms = (int)left;
         }

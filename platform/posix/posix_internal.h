@@ -41,6 +41,11 @@ void set_error_from_errno(int error_number);
 extern thread_local DWORD last_error;
 extern thread_local int last_errno;
 
+/* Nanoseconds from one reading of a clock to a later one. */
+static inline long long nanoseconds_between(const struct timespec *from, const struct timespec *to) {
+    return (to->tv_sec - from->tv_sec) * 1000000000LL + (to->tv_nsec - from->tv_nsec);
+}
+
 /* Writes every byte to fd, again after a signal cut a write short and, on
  * a descriptor that does not block, after waiting for room, until deadline
  * (CLOCK_MONOTONIC; NULL: no limit). 1 when all went, else 0 with errno (a
