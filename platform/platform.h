@@ -249,9 +249,11 @@ BOOL PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD buffer_size, LPDWORD read,
  * ConnectNamedPipe with ERROR_NO_DATA, WaitForSingleObject with WAIT_FAILED
  * and ERROR_POSSIBLE_DEADLOCK. A pipe joins threads of one kernel thread.
  * GetLastError is each thread's own. ExitProcess from any thread ends the
- * process as from the main thread; signals are taken on the running stack,
- * and the console counts only the kernel thread's own stack as the main
- * thread. The whole model is told in platform/posix/thread.cpp. */
+ * process as from the main thread. A signal may come while any of them
+ * runs; the handlers of the signals that end the process run on a signal
+ * stack of their own and touch only what is safe there (the terminal's
+ * restore, the control routines). The console counts only the kernel
+ * thread's own stack as the main thread. The whole model is told in platform/posix/thread.cpp. */
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stack_size, LPTHREAD_START_ROUTINE routine,
                     LPVOID argument, DWORD flags, LPDWORD thread_id);
 void Sleep(DWORD milliseconds);
