@@ -7,8 +7,7 @@ set -u
 binary=$1
 dir=$(mktemp -d /tmp/quombax-piped-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 
 check_reference_file() { # folder, what
     local file=$1/dagoma0.g

@@ -23,8 +23,7 @@ finish() {
     rm -rf "$dir"
 }
 trap finish EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 expect_eq() { # what, actual, expected
     [ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"
 }

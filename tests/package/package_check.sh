@@ -28,14 +28,7 @@ mkdir -p "$scratch"
 # sha256 of dagoma0.g for the numbers 10, 210, 200
 REFERENCE_SHA256=7dbde1216c652c13a1e3606570c7c1138d485ec113f5ac5948fbe61f2a74a5e0
 
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-pass() {
-    echo "ok: $*"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 # need <tool> <package>...: skips the check when a tool is missing.
 need() {
     while [ $# -gt 0 ]; do

@@ -40,14 +40,7 @@ PREFIX_LINES=12000
 # Only a stuck run reaches these (seconds).
 GUARD_SECONDS=600
 
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-pass() {
-    echo "ok: $*"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 
 started_pids=()
 cleanup() {
