@@ -2,8 +2,9 @@
 # install_packages.sh -- installs with apt-get the Debian packages a step
 # needs, as root or through sudo:
 #   build   compiler, CMake and make: enough to build and run the program
-#   test    those, and what every test needs: GoogleTest, tmux and script
-#           (the terminal tests), ps, and dpkg-dev and file (the .deb)
+#   test    those, and what every test needs: GoogleTest, tmux, script
+#           and python3 (the terminal tests), ps, and dpkg-dev and file
+#           (the .deb)
 #   extras  the optional ones: the mingw-w64 cross compiler, wine and
 #           GoogleTest's sources (the Windows tests and the .zip), clang
 #           (the ThreadSanitizer build)
@@ -13,7 +14,7 @@ packages=""
 for step in "$@"; do
     case "$step" in
     build) packages="$packages cmake g++ make" ;;
-    test) packages="$packages cmake g++ make libgtest-dev tmux bsdutils procps dpkg-dev file" ;;
+    test) packages="$packages cmake g++ make libgtest-dev tmux bsdutils procps python3 dpkg-dev file" ;;
     extras) packages="$packages g++-mingw-w64-x86-64-posix wine wine64 googletest clang" ;;
     *)
         echo "usage: $0 build|test|extras..." >&2
