@@ -6,7 +6,7 @@
 #include "link.h"
 
 #include <atomic>
-#include <string.h>
+#include <stdio.h>
 
 #define PART_SUFFIX ".part"
 #define OUTPUT_PATH_BYTES 4096
@@ -33,8 +33,7 @@ HANDLE create_output_file(void) {
         if (file != INVALID_HANDLE_VALUE) output_state.store(OUTPUT_FINISHED);
         return file;
     }
-    memcpy(part_path, final_path, strlen(final_path));
-    memcpy(part_path + strlen(final_path), PART_SUFFIX, sizeof PART_SUFFIX);
+    snprintf(part_path, sizeof part_path, "%s" PART_SUFFIX, final_path); /* always fits */
     /* No other writer while this run holds it: a second run in the same
      * folder is refused here, before it changes anything. Sharing the
      * delete lets the finished file be renamed while it is still open. */

@@ -197,11 +197,13 @@ void flush_all_files(void) {
 }
 
 /* Opens name; with exclusive, a regular file also gets an exclusive flock,
- * without waiting. The lock is taken on what the name stood for when it was
- * opened: if another process renamed or removed that file meanwhile (a run
- * that finished and moved its file into place), the open is made anew.
- * Gives the descriptor, or -1 with the last error set. */
-static int open_locked(const char *name, int open_flags, int exclusive) {
+ * without waiting, and only then, with truncate, is it emptied: an open
+ * that is refused changes nothing. The lock is taken on what the name stood
+ * for when it was opened: if another process renamed or removed that file
+ * meanwhile (a run that finished and moved its file into place), the open
+ * is made anew. Gives the descriptor, or -1 with the last error set. */
+static int open_locked(const char *name, int open_flags, int exclusive, int truncate) {
+    if (!exclusive && truncate) open_flags |= O_TRUNC;
     for (int attempt = 0; attempt < 100; attempt++) {
         int fd;
         do fd = open(name, open_flags, 0666);
@@ -210,8 +212,14 @@ static int open_locked(const char *name, int open_flags, int exclusive) {
             set_error_from_errno(errno);
             return -1;
         }
+        if (!exclusive) return fd;
         struct stat opened;
-        if (!exclusive || fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) return fd;
+        if (fstat(fd, &opened) != 0) {
+            set_error_from_errno(errno);
+            close(fd);
+            return -1;
+        }
+        if (!S_ISREG(opened.st_mode)) return fd; /* a device or a FIFO: nothing to lock or empty */
         int locked;
         do locked = flock(fd, LOCK_EX | LOCK_NB);
         while (locked != 0 && errno == EINTR);
@@ -223,8 +231,16 @@ static int open_locked(const char *name, int open_flags, int exclusive) {
             return -1;
         }
         struct stat named;
-        if (stat(name, &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) return fd;
-        close(fd);
+        if (stat(name, &named) != 0 || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+            close(fd);
+            continue;
+        }
+        if (truncate && ftruncate(fd, 0) != 0) {
+            set_error_from_errno(errno);
+            close(fd);
+            return -1;
+        }
+        return fd;
     }
     SetLastError(ERROR_SHARING_VIOLATION);
     return -1;
@@ -232,7 +248,7 @@ static int open_locked(const char *name, int open_flags, int exclusive) {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation, DWORD flags, HANDLE template_file) {
-    (void)share_mode; (void)security; (void)flags; (void)template_file;
+    (void)security; (void)flags; (void)template_file;
     if (name == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -248,37 +264,19 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRI
     else open_flags |= O_RDONLY;
     switch (creation) {
     case CREATE_NEW: open_flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: open_flags |= O_CREAT | O_TRUNC; break;
+    case CREATE_ALWAYS: open_flags |= O_CREAT; break;
     case OPEN_ALWAYS: open_flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: open_flags |= O_TRUNC; break;
     default: break;
     }
-    /* A lock that keeps other writers out is taken before the file is
-     * emptied, so an open that is refused changes nothing. */
+    int truncate = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
+    /* A share mode that does not share writing keeps other writers out. */
     int exclusive = (access & GENERIC_WRITE) && !(share_mode & FILE_SHARE_WRITE);
-    int truncate_after_lock = exclusive && (open_flags & O_TRUNC);
-    if (truncate_after_lock) open_flags &= ~O_TRUNC;
     HANDLE handle = allocate_object(OBJECT_FILE);
     if (handle == INVALID_HANDLE_VALUE) return handle;
-    int fd = open_locked(name, open_flags, exclusive);
+    int fd = open_locked(name, open_flags, exclusive, truncate);
     if (fd < 0) {
-        DWORD saved_error = GetLastError();
-        int saved_errno = last_errno;
-        release_object(handle);
-        last_error = saved_error;
-        last_errno = saved_errno;
+        release_object(handle); /* keeps the last error */
         return INVALID_HANDLE_VALUE;
-    }
-    if (truncate_after_lock && ftruncate(fd, 0) != 0) {
-        int saved = errno;
-        struct stat about;
-        /* a device or a FIFO has nothing to empty */
-        if (fstat(fd, &about) != 0 || S_ISREG(about.st_mode)) {
-            close(fd);
-            release_object(handle);
-            set_error_from_errno(saved);
-            return INVALID_HANDLE_VALUE;
-        }
     }
     PosixObject *object = (PosixObject *)handle;
     object->fd = fd;
