@@ -19,8 +19,8 @@
 static PosixObject objects[MAX_OBJECTS];
 static pthread_mutex_t objects_lock = PTHREAD_MUTEX_INITIALIZER;
 
-thread_local DWORD last_error;
-thread_local int last_errno;
+__thread DWORD last_error;
+__thread int last_errno;
 
 DWORD GetLastError(void) { return last_error; }
 
@@ -291,7 +291,8 @@ __attribute__((noinline)) static BOOL file_write(PosixObject *object, const void
     if (b < 0) {
         if (!write_fd(object->fd, data, count)) return FALSE;
     } else if (count <= FILE_BUFFER_BYTES - file_buffer_used[b]) { /* never wraps: used <= the size */
-        memcpy(file_buffers[b] + file_buffer_used[b], data, count);
+        if (count <= 64) copy_small(file_buffers[b] + file_buffer_used[b], (const char *)data, count);
+        else memcpy(file_buffers[b] + file_buffer_used[b], data, count);
         file_buffer_used[b] += count;
         if (file_buffer_used[b] == FILE_BUFFER_BYTES && !file_flush(object)) return FALSE;
     } else {

@@ -38,8 +38,8 @@ struct PipeInstance;
 struct PipeSlot {
     uint32_t count;      /* bytes in the slot, 0 when empty */
     uint32_t start;      /* reader's: first byte not yet taken */
+    int broken;          /* an end of its pipe closed or disconnected */
     char data[SLOT_BYTES];
-    PipeInstance *pipe;
 };
 
 struct PipeInstance {
@@ -50,7 +50,6 @@ struct PipeInstance {
     int server_open;        /* guarded by pipes_lock */
     int client_open;        /* guarded by pipes_lock */
     int client_attached;    /* guarded by pipes_lock: a client has joined */
-    int broken;             /* an end closed or disconnected */
     PipeSlot to_server;
     PipeSlot to_client;
 };
@@ -65,17 +64,20 @@ int is_pipe_name(const char *name) {
 /* What ends the waits of the two ends. */
 static int slot_filled(void *slot) {
     PipeSlot *s = (PipeSlot *)slot;
-    return s->count != 0 || s->pipe->broken;
+    return s->count != 0 || s->broken;
 }
 
 static int slot_emptied(void *slot) {
     PipeSlot *s = (PipeSlot *)slot;
-    return s->count == 0 || s->pipe->broken;
+    return s->count == 0 || s->broken;
 }
+
+/* Both directions break together, so either one tells. */
+static int pipe_broken(const PipeInstance *pipe) { return pipe->to_server.broken; }
 
 static int client_came(void *pipe) {
     PipeInstance *p = (PipeInstance *)pipe;
-    return p->client_attached || p->broken;
+    return p->client_attached || pipe_broken(p);
 }
 
 /* The folder of this user's pipe names: $XDG_RUNTIME_DIR where it is this
@@ -170,16 +172,18 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD open_mode, DWORD pipe_mode, DWORD max
     pipe->server_open = 1;
     pipe->client_open = 0;
     pipe->client_attached = 0;
-    pipe->broken = 0;
     pipe->owner = kernel_thread_tag();
     pipe->to_server.count = 0;
     pipe->to_server.start = 0;
-    pipe->to_server.pipe = pipe;
+    pipe->to_server.broken = 0;
     pipe->to_client.count = 0;
     pipe->to_client.start = 0;
-    pipe->to_client.pipe = pipe;
+    pipe->to_client.broken = 0;
     pthread_mutex_unlock(&pipes_lock);
-    ((PosixObject *)handle)->pipe = index;
+    PosixObject *object = (PosixObject *)handle;
+    object->pipe = index;
+    object->reads = &pipe->to_server;
+    object->writes = &pipe->to_client;
     SetLastError(ERROR_SUCCESS);
     return handle;
 }
@@ -192,7 +196,7 @@ HANDLE pipe_open_client(const char *name) {
     void *owner = kernel_thread_tag();
     for (int i = 0; i < MAX_PIPES; i++) {
         PipeInstance *pipe = &pipes[i];
-        if (!pipe->in_use || !pipe->server_open || pipe->broken || pipe->owner != owner ||
+        if (!pipe->in_use || !pipe->server_open || pipe_broken(pipe) || pipe->owner != owner ||
             strcmp(pipe->name, name) != 0)
             continue;
         if (pipe->client_attached) {
@@ -212,7 +216,10 @@ HANDLE pipe_open_client(const char *name) {
     pipe->client_attached = 1;
     pipe->client_open = 1;
     pthread_mutex_unlock(&pipes_lock);
-    ((PosixObject *)handle)->pipe = found;
+    PosixObject *object = (PosixObject *)handle;
+    object->pipe = found;
+    object->reads = &pipe->to_client;
+    object->writes = &pipe->to_server;
     SetLastError(ERROR_SUCCESS);
     return handle;
 }
@@ -226,7 +233,7 @@ BOOL ConnectNamedPipe(HANDLE handle, LPOVERLAPPED overlapped) {
     }
     PipeInstance *pipe = &pipes[object->pipe];
     if (pipe->client_attached) {
-        SetLastError(pipe->broken ? ERROR_NO_DATA : ERROR_PIPE_CONNECTED);
+        SetLastError(pipe_broken(pipe) ? ERROR_NO_DATA : ERROR_PIPE_CONNECTED);
         return FALSE;
     }
     /* Ends when the client comes, or fails when the pipe is disconnected or
@@ -241,65 +248,22 @@ BOOL ConnectNamedPipe(HANDLE handle, LPOVERLAPPED overlapped) {
 
 static PipeInstance *pipe_of(PosixObject *object) { return &pipes[object->pipe]; }
 
-/* Copies n bytes, at most 64 (a slot holds fewer), in a few loads and stores that may
- * overlap (the last ones end at the last byte) instead of a loop. */
-static inline void copy_16(char *to, const char *from) {
-    uint64_t words[2];
-    memcpy(words, from, 16);
-    memcpy(to, words, 16);
-}
-
-static inline void copy_slot_bytes(char *to, const char *from, uint32_t n) {
-    uint64_t word;
-    uint32_t half;
-    if (n >= 16) {
-        copy_16(to, from);
-        if (n > 32) copy_16(to + 16, from + 16);
-        if (n > 48) copy_16(to + 32, from + 32);
-        copy_16(to + n - 16, from + n - 16);
-    } else if (n >= 8) {
-        memcpy(&word, from, 8);
-        memcpy(to, &word, 8);
-        memcpy(&word, from + n - 8, 8);
-        memcpy(to + n - 8, &word, 8);
-    } else if (n >= 4) {
-        memcpy(&half, from, 4);
-        memcpy(to, &half, 4);
-        memcpy(&half, from + n - 4, 4);
-        memcpy(to + n - 4, &half, 4);
-    } else if (n > 0) {
-        to[0] = from[0];
-        to[n / 2] = from[n / 2];
-        to[n - 1] = from[n - 1];
-    }
-}
-
 /* Puts one write of up to SLOT_BYTES bytes into an empty slot. A write of
  * 0 bytes still reaches the reader, as one read of 0 bytes. */
 static inline void fill_slot(PipeSlot *slot, const char *bytes, uint32_t chunk) {
-    copy_slot_bytes(slot->data, bytes, chunk);
+    copy_small(slot->data, bytes, chunk);
     slot->count = chunk ? chunk : SLOT_EMPTY_WRITE;
-}
-
-static PipeSlot *write_slot(PosixObject *object) {
-    PipeInstance *pipe = pipe_of(object);
-    return object->kind == OBJECT_PIPE_SERVER ? &pipe->to_client : &pipe->to_server;
-}
-
-static PipeSlot *read_slot(PosixObject *object) {
-    PipeInstance *pipe = pipe_of(object);
-    return object->kind == OBJECT_PIPE_SERVER ? &pipe->to_server : &pipe->to_client;
 }
 
 /* A write that is longer than the slot or finds it full: in pieces, each
  * after the wait for the slot to be emptied. */
 __attribute__((noinline)) static BOOL pipe_write_waiting(PosixObject *object, const char *bytes, DWORD count,
                                                          DWORD *written) {
-    PipeSlot *slot = write_slot(object);
+    PipeSlot *slot = object->writes;
     DWORD done = 0;
     do {
         /* a wait that cannot end leaves the slot full, as a broken pipe does */
-        if ((slot->count != 0 && wait_until(slot_emptied, slot, INFINITE) != WAIT_ENDED) || slot->pipe->broken) {
+        if ((slot->count != 0 && wait_until(slot_emptied, slot, INFINITE) != WAIT_ENDED) || slot->broken) {
             SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_NO_DATA : ERROR_PIPE_NOT_CONNECTED);
             if (written) *written = done;
             return FALSE;
@@ -315,27 +279,36 @@ __attribute__((noinline)) static BOOL pipe_write_waiting(PosixObject *object, co
 /* The lock step's write, which finds the slot empty, needs no wait and no
  * frame; every other one is pipe_write_waiting's. */
 BOOL pipe_write(PosixObject *object, const void *data, DWORD count, DWORD *written) {
-    PipeSlot *slot = write_slot(object);
-    if (count > SLOT_BYTES || slot->count != 0 || slot->pipe->broken)
+    PipeSlot *slot = object->writes;
+    if (count > SLOT_BYTES || slot->count != 0 || slot->broken)
         return pipe_write_waiting(object, (const char *)data, count, written);
     fill_slot(slot, (const char *)data, count);
     if (written) *written = count;
     return TRUE;
 }
 
-/* Kept out of line, so that the lock step's reads and writes, which need
- * no wait, take no frame. */
-__attribute__((noinline)) static BOOL pipe_read_waiting(PosixObject *object, void *data, DWORD count,
-                                                        DWORD *read_count);
+/* The wait of a read that found the slot empty, kept out of line so that
+ * the lock step's reads that need no wait take no frame: 1 once the slot
+ * holds bytes, 0 when the pipe broke or no wait could end any more. */
+__attribute__((noinline)) static int wait_for_bytes(PipeSlot *slot) {
+    wait_until(slot_filled, slot, INFINITE);
+    return slot->count != 0;
+}
 
 BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) {
-    PipeSlot *slot = read_slot(object);
+    PipeSlot *slot = object->reads;
     uint32_t filled = slot->count;
-    if (filled == 0) return pipe_read_waiting(object, data, count, read_count);
+    if (__builtin_expect(filled == 0, 0)) {
+        if (!wait_for_bytes(slot)) {
+            SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_BROKEN_PIPE : ERROR_PIPE_NOT_CONNECTED);
+            return FALSE;
+        }
+        filled = slot->count;
+    }
     if (filled == SLOT_EMPTY_WRITE) filled = 0; /* taken as a read of 0 bytes */
     uint32_t available = filled - slot->start;
     uint32_t chunk = available < count ? available : count;
-    copy_slot_bytes((char *)data, slot->data + slot->start, chunk);
+    copy_small((char *)data, slot->data + slot->start, chunk);
     if (chunk == available) {
         slot->start = 0;
         slot->count = 0;
@@ -346,19 +319,6 @@ BOOL pipe_read(PosixObject *object, void *data, DWORD count, DWORD *read_count) 
     return TRUE;
 }
 
-/* A read that finds the slot empty: the wait, then the read, which fails
- * as on a broken pipe when the wait ended without bytes (the pipe broke,
- * or no wait could end any more). */
-static BOOL pipe_read_waiting(PosixObject *object, void *data, DWORD count, DWORD *read_count) {
-    PipeSlot *slot = read_slot(object);
-    wait_until(slot_filled, slot, INFINITE);
-    if (slot->count == 0) {
-        SetLastError(object->kind == OBJECT_PIPE_SERVER ? ERROR_BROKEN_PIPE : ERROR_PIPE_NOT_CONNECTED);
-        return FALSE;
-    }
-    return pipe_read(object, data, count, read_count);
-}
-
 BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read_count,
                    LPDWORD total_available, LPDWORD left_this_message) {
     PosixObject *object = object_from_handle(handle, OBJECT_PIPE_SERVER);
@@ -367,10 +327,10 @@ BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    PipeSlot *slot = read_slot(object);
+    PipeSlot *slot = object->reads;
     uint32_t filled = slot->count;
     uint32_t available = filled && filled != SLOT_EMPTY_WRITE ? filled - slot->start : 0;
-    if (available == 0 && slot->pipe->broken) {
+    if (available == 0 && slot->broken) {
         SetLastError(ERROR_BROKEN_PIPE);
         return FALSE;
     }
@@ -383,7 +343,10 @@ BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD buffer_size, LPDWORD read
 }
 
 /* Every wait on the pipe ends: its condition looks at `broken`. */
-static void break_pipe(PipeInstance *pipe) { pipe->broken = 1; }
+static void break_pipe(PipeInstance *pipe) {
+    pipe->to_server.broken = 1;
+    pipe->to_client.broken = 1;
+}
 
 BOOL DisconnectNamedPipe(HANDLE handle) {
     PosixObject *object = object_from_handle(handle, OBJECT_PIPE_SERVER);

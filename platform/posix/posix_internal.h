@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <time.h>
 #include <setjmp.h>
+#include <string.h>
 
 enum ObjectKind {
     OBJECT_FREE = 0,
@@ -21,12 +22,16 @@ enum ObjectKind {
 
 #define MAX_OBJECTS 64
 
+struct PipeSlot;
+
 struct PosixObject {
     int kind;
     int fd;                   /* OBJECT_FILE */
     int write_buffer;         /* OBJECT_FILE: index of its gather buffer, or -1 */
     int pipe;                 /* OBJECT_PIPE_*: index of the pipe instance */
     int thread;               /* OBJECT_THREAD: index of the thread record */
+    PipeSlot *reads;          /* OBJECT_PIPE_*: the direction this end reads */
+    PipeSlot *writes;         /* OBJECT_PIPE_*: the direction this end writes */
 };
 
 /* The handle table; a HANDLE is the address of one of its entries. */
@@ -38,8 +43,8 @@ void release_object(HANDLE handle);
 void set_error_from_errno(int error_number);
 /* The running thread's error state. A kernel thread's own; a user-mode
  * thread keeps its copy in its record while another one runs. */
-extern thread_local DWORD last_error;
-extern thread_local int last_errno;
+extern __thread DWORD last_error;
+extern __thread int last_errno;
 
 /* Nanoseconds from one reading of a clock to a later one. */
 static inline long long nanoseconds_between(const struct timespec *from, const struct timespec *to) {
@@ -51,6 +56,39 @@ static inline long long nanoseconds_between(const struct timespec *from, const s
  * (CLOCK_MONOTONIC; NULL: no limit). 1 when all went, else 0 with errno (a
  * write that takes no byte counts as EIO). Safe in a signal handler. */
 int write_all(int fd, const void *data, size_t size, const struct timespec *deadline);
+
+/* Copies n bytes, at most 64, in a few loads and stores that may overlap
+ * (the last ones end at the last byte) instead of a loop or a call. */
+static inline void copy_16(char *to, const char *from) {
+    uint64_t words[2];
+    memcpy(words, from, 16);
+    memcpy(to, words, 16);
+}
+
+static inline void copy_small(char *to, const char *from, uint32_t n) {
+    uint64_t word;
+    uint32_t half;
+    if (n >= 16) {
+        copy_16(to, from);
+        if (n > 32) copy_16(to + 16, from + 16);
+        if (n > 48) copy_16(to + 32, from + 32);
+        copy_16(to + n - 16, from + n - 16);
+    } else if (n >= 8) {
+        memcpy(&word, from, 8);
+        memcpy(to, &word, 8);
+        memcpy(&word, from + n - 8, 8);
+        memcpy(to + n - 8, &word, 8);
+    } else if (n >= 4) {
+        memcpy(&half, from, 4);
+        memcpy(to, &half, 4);
+        memcpy(&half, from + n - 4, 4);
+        memcpy(to + n - 4, &half, 4);
+    } else if (n > 0) {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
+}
 
 /* One read(2), repeated when a signal cut it short; errors as GetLastError. */
 BOOL read_fd(int fd, void *data, DWORD count, DWORD *read_count);

@@ -106,8 +106,6 @@ struct KernelThread {
     UserThread own;          /* the kernel thread's own stack */
     UserThread *current;     /* 0 until the first use */
     UserThread *switched_from;
-    DWORD *last_error;       /* the kernel thread's error state */
-    int *last_errno;
 };
 
 static UserThread threads[MAX_THREADS];
@@ -117,8 +115,6 @@ static thread_local KernelThread kernel_thread;
 static KernelThread *this_kernel_thread(void) {
     KernelThread *k = &kernel_thread;
     if (__builtin_expect(!k->current, 0)) {
-        k->last_error = &last_error;
-        k->last_errno = &last_errno;
         k->own.owner = k;
         k->own.next = &k->own;
         k->own.deadline = NO_DEADLINE;
@@ -205,14 +201,14 @@ static void after_switch(KernelThread *k, UserThread *self) {
 #ifdef USE_ASAN_FIBERS
     __sanitizer_finish_switch_fiber(self->asan_fake_stack, &from->stack_bottom, &from->stack_size);
 #endif
-    *k->last_error = self->last_error;
-    *k->last_errno = self->last_errno;
+    last_error = self->last_error;
+    last_errno = self->last_errno;
     if (__builtin_expect(from->finished, 0) && from->mapping) release_stack(from);
 }
 
 static inline void switch_to(KernelThread *k, UserThread *from, UserThread *to) {
-    from->last_error = *k->last_error;
-    from->last_errno = *k->last_errno;
+    from->last_error = last_error;
+    from->last_errno = last_errno;
     k->current = to;
     k->switched_from = from;
 #ifdef USE_ASAN_FIBERS
@@ -231,11 +227,12 @@ int wait_until(int (*ready)(void *context), void *context, DWORD milliseconds) {
     UserThread *self = k->current;
     self->ready = ready;
     self->ready_context = context;
-    self->deadline = milliseconds == INFINITE ? NO_DEADLINE : monotonic_ns() + milliseconds * 1000000LL;
+    /* (a thread that does not wait has no deadline) */
+    if (milliseconds != INFINITE) self->deadline = monotonic_ns() + milliseconds * 1000000LL;
     /* The lock step's case, the same choice as pick_next's made shorter: a
      * pair of threads that wait without time limits take turns, each
      * waiting for what the other one just did. */
-    if (ready && self->deadline == NO_DEADLINE) {
+    if (ready && milliseconds == INFINITE) {
         for (;;) {
             UserThread *other = self->next;
             if (other == self || other->next != self || other->deadline != NO_DEADLINE || !other->ready ||

@@ -61,13 +61,14 @@ TEST_F(ConsoleLayer, WrapsAtTheRowEndAndFollowsLineFeeds) {
 }
 
 // A write of many bytes leaves the same cells, attributes and cursor as the
-// same bytes written one at a time: texts of every length up to 24 and of
-// 47 with each kind of control byte at each place, and texts without one
-// that hold every byte from 0x20 to 0xFF.
+// same bytes written one at a time: texts of every length up to 48 (one,
+// two and three 16-byte chunks, with and without a ragged end) with each
+// kind of control byte at each place, and texts without one that hold
+// every byte from 0x20 to 0xFF.
 TEST_F(ConsoleLayer, ManyBytesAtOnceAsOneAtATime) {
     const char controls[] = {'\0', '\a', '\b', '\t', '\n', '\r', '\x1f'};
     std::vector<std::string> texts;
-    for (size_t length = 1; length <= 47; length = length == 24 ? 47 : length + 1) {
+    for (size_t length = 1; length <= 48; length++) {
         std::string plain;
         for (size_t i = 0; i < length; i++) plain += (char)(0x20 + (texts.size() * 7 + i * 13) % 0xE0);
         texts.push_back(plain);
