@@ -5,7 +5,9 @@
 #   idle  each alone: wall time, processor time (user + sys), peak memory;
 #   core  each pinned to processor 0 (taskset -c 0);
 #   pair  two programs at once, each in its own folder, against one writer;
-#         each file is checked byte for byte (sha256).
+#         each file is checked byte for byte (sha256);
+# then the lock step alone (bench_lock_step_floor): a bare switch round
+# trip and a pipe round trip, and what each comes to over a run.
 # Usage: bench/lock_step.sh [build dir] [rounds]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
@@ -86,3 +88,9 @@ printf '%-34s %8s %8s %7s\n' "one core (taskset -c 0): wall" "$cp" "$cw" "$(rati
 printf '%-34s %8s %8s %7s\n' "two programs at once: pair wall" "$pp" "$pwr" "$(ratio "$pp" "$pwr")"
 echo "peak resident memory of the program: $pr KiB; every dagoma0.g exact (sha256)"
 echo "all: program ${p_wall[*]} | writer ${w_wall[*]} | core ${c_prog[*]} / ${c_writer[*]} | pair ${pair[*]} / ${pair_writer[*]}"
+# The lock step alone, without lines: the layer's switch and its pipe.
+if [ -x "$build/bench/bench_lock_step_floor" ]; then
+    "$build/bench/bench_lock_step_floor" | while read -r name ns _ _ run _; do
+        echo "$name $ns: over a run $run s, $(ratio "$run" "$ww") of the writer's wall"
+    done
+fi
