@@ -30,8 +30,6 @@
 #define MAX_PIPES 8
 #define PIPE_NAME_BYTES 96
 
-struct PipeInstance;
-
 /* One direction of a pipe: the bytes of one write (a longer write goes
  * through it in pieces). The reader takes bytes from `start` and empties
  * the slot when all are taken. */
