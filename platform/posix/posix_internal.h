@@ -6,7 +6,6 @@
 
 #include "../platform.h"
 
-#include <atomic>
 #include <pthread.h>
 #include <time.h>
 #include <setjmp.h>
@@ -57,14 +56,15 @@ static inline long long nanoseconds_between(const struct timespec *from, const s
  * write that takes no byte counts as EIO). Safe in a signal handler. */
 int write_all(int fd, const void *data, size_t size, const struct timespec *deadline);
 
-/* Copies n bytes, at most 64, in a few loads and stores that may overlap
- * (the last ones end at the last byte) instead of a loop or a call. */
+/* Sixteen bytes in two word loads and stores. */
 static inline void copy_16(char *to, const char *from) {
     uint64_t words[2];
     memcpy(words, from, 16);
     memcpy(to, words, 16);
 }
 
+/* Copies n bytes, at most 64, in a few loads and stores that may overlap
+ * (the last ones end at the last byte) instead of a loop or a call. */
 static inline void copy_small(char *to, const char *from, uint32_t n) {
     uint64_t word;
     uint32_t half;
@@ -92,7 +92,6 @@ static inline void copy_small(char *to, const char *from, uint32_t n) {
 
 /* One read(2), repeated when a signal cut it short; errors as GetLastError. */
 BOOL read_fd(int fd, void *data, DWORD count, DWORD *read_count);
-
 
 /* User-mode threads (thread.cpp). wait_until runs the kernel thread's
  * other user-mode threads until ready(context) holds (ready 0: never),
