@@ -180,21 +180,31 @@ static void restore_terminal(void) {
     give_back_modes();
 }
 
-/* A signal ends the program with its own default action (core dump, the
- * shell's "Aborted"). A fault raised by an instruction is left to happen
- * again on return; any other signal is raised anew. */
-static void end_by_default(int signal_number, const siginfo_t *info) {
+static void set_default_action(int signal_number) {
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = SIG_DFL;
     sigaction(signal_number, &action, NULL);
-    int fault = signal_number == SIGSEGV || signal_number == SIGBUS || signal_number == SIGFPE || signal_number == SIGILL;
-    if (fault && info && info->si_code > 0) return;
+}
+
+/* Raises the signal from inside its own handler, where it is blocked, so
+ * that its action (by then the default one) is taken at once. */
+static void raise_now(int signal_number) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, signal_number);
     pthread_sigmask(SIG_UNBLOCK, &set, NULL);
     raise(signal_number);
+}
+
+/* A signal ends the program with its own default action (core dump, the
+ * shell's "Aborted"). A fault raised by an instruction is left to happen
+ * again on return; any other signal is raised anew. */
+static void end_by_default(int signal_number, const siginfo_t *info) {
+    set_default_action(signal_number);
+    int fault = signal_number == SIGSEGV || signal_number == SIGBUS || signal_number == SIGFPE || signal_number == SIGILL;
+    if (fault && info && info->si_code > 0) return;
+    raise_now(signal_number);
     _exit(128 + signal_number);
 }
 
@@ -220,12 +230,8 @@ static void on_stop_signal(int signal_number) {
     give_back_modes();
     leaving = was_leaving;
     deadline_set = 0;
-    signal(signal_number, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, signal_number);
-    pthread_sigmask(SIG_UNBLOCK, &set, NULL);
-    raise(signal_number); /* stops here until SIGCONT */
+    set_default_action(signal_number);
+    raise_now(signal_number); /* stops here until SIGCONT */
     install(signal_number, on_stop_signal, SA_RESTART);
     errno = saved_errno;
 }
